@@ -1,0 +1,169 @@
+// getpwent - account lookup over the password data at one path.
+//
+// Interface: getpwent.h (namespace account). Sources: the flat password file
+// at _pw_file (default /etc/passwd), read with flat::Reader.
+//
+// Keyed lookups (getpwuid, getpwnam) open a source, take the first matching
+// account, and close the sources again unless stay-open is set (setpassent).
+// getpwent enumerates the flat file and closes nothing. Every successful
+// lookup ends with the privileged password retrieval: for a caller with
+// effective uid 0, the password field holds the decimal byte offset in the
+// password file of the real password, which ends at a ':'.
+//
+// Diagnostics: none; a source that cannot be opened means "not found".
+//
+// Ownership: one result record (_pw_passwd) whose strings live in line or
+// pwbuf, overwritten by the next lookup. State is process-wide and unlocked.
+#include "getpwent.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstring>
+
+#include "../common/decimal.h"
+#include "flatfile.h"
+
+namespace account {
+namespace {
+
+// --- private state -------------------------------------------------------
+const char *_pw_file = "/etc/passwd"; // flat file, also the database path
+flat::Reader flat_stream;             // storage behind _pw_fp
+flat::Reader *_pw_fp = nullptr;       // the open flat file, or none
+int _pw_stayopen = 0;                 // keyed lookups leave sources open
+passwd _pw_passwd;                    // the one result record
+char line[flat::line_size];           // current line, split in place
+char pwbuf[50];                       // password text from getpw
+
+// Opens or rewinds a source. Keyed lookups pass want_file 0 (a database is
+// preferred); getpwent passes 1.
+int start_pw(int want_file)
+{
+	(void)want_file;
+	if (_pw_fp != nullptr) {
+		if (!flat::rewind(*_pw_fp)) {
+			flat::close(*_pw_fp);
+			_pw_fp = nullptr;
+			return 0;
+		}
+		return 1;
+	}
+	if (!flat::open(flat_stream, _pw_file))
+		return 0;
+	_pw_fp = &flat_stream;
+	return 1;
+}
+
+// Reads the next accepted flat-file line into _pw_passwd; 0 at end of file.
+int scanpw()
+{
+	const char *start;
+	std::size_t n;
+	while (flat::next_line(*_pw_fp, &start, &n)) {
+		std::memcpy(line, start, n);
+		line[n] = '\0';
+		passwd pw{};
+		if (flat::split(line, &pw)) {
+			_pw_passwd = pw;
+			return 1;
+		}
+	}
+	return 0;
+}
+
+// The privileged password retrieval (see the head of this file). Any
+// failure leaves pw_passwd as it was.
+void getpw()
+{
+	if (::geteuid() != 0)
+		return;
+	int fd = ::open(_pw_file, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	long long offset = 0;
+	decimal::leading_ll(_pw_passwd.pw_passwd, &offset);
+	if (offset >= 0 && ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) == offset) {
+		ssize_t got = ::read(fd, pwbuf, sizeof pwbuf - 1);
+		if (got >= 0) {
+			pwbuf[got] = '\0';
+			char *colon = std::strchr(pwbuf, ':');
+			if (colon != nullptr) {
+				*colon = '\0';
+				_pw_passwd.pw_passwd = pwbuf;
+			}
+		}
+	}
+	::close(fd);
+}
+
+// Ends a keyed lookup: closes unless stay-open, then the retrieval.
+passwd *finish_lookup(bool found)
+{
+	if (!_pw_stayopen)
+		endpwent();
+	if (!found)
+		return nullptr;
+	getpw();
+	return &_pw_passwd;
+}
+
+} // namespace
+
+passwd *getpwuid(uid_t uid)
+{
+	if (!start_pw(0))
+		return nullptr;
+	bool found = false;
+	while (!found && scanpw())
+		found = _pw_passwd.pw_uid == uid;
+	return finish_lookup(found);
+}
+
+passwd *getpwnam(const char *name)
+{
+	if (!start_pw(0))
+		return nullptr;
+	bool found = false;
+	while (!found && scanpw())
+		found = std::strcmp(_pw_passwd.pw_name, name) == 0;
+	return finish_lookup(found);
+}
+
+passwd *getpwent()
+{
+	if (_pw_fp == nullptr && !start_pw(1))
+		return nullptr;
+	if (!scanpw())
+		return nullptr;
+	getpw();
+	return &_pw_passwd;
+}
+
+int setpassent(int stayopen)
+{
+	if (!start_pw(0))
+		return 0;
+	_pw_stayopen = stayopen;
+	return 1;
+}
+
+void setpwent()
+{
+	(void)setpassent(0);
+}
+
+void endpwent()
+{
+	if (_pw_fp != nullptr) {
+		flat::close(*_pw_fp);
+		_pw_fp = nullptr;
+	}
+}
+
+void setpwfile(const char *file)
+{
+	_pw_file = file;
+}
+
+} // namespace account

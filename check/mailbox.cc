@@ -1,0 +1,41 @@
+// mailbox - locating and measuring a user's system mailbox.
+//
+// Reads only the file status of the mailbox; opens nothing. Stateless and
+// thread-safe. Shared by every tool that judges mailboxes, so they all
+// measure alike.
+#include "mailbox.h"
+
+#include <sys/stat.h>
+
+#include <climits>
+#include <cstring>
+
+namespace mailbox {
+
+bool path(char (&buf)[path_size], const char *login)
+{
+	std::size_t dir = sizeof spool_dir - 1;
+	std::size_t name = std::strlen(login);
+	if (name >= path_size - dir) {
+		buf[0] = '\0';
+		return false;
+	}
+	std::memcpy(buf, spool_dir, dir);
+	std::memcpy(buf + dir, login, name + 1);
+	return true;
+}
+
+long long size(const char *path)
+{
+	struct stat st{};
+	if (::stat(path, &st) != 0)
+		return 0;
+	return static_cast<long long>(st.st_size);
+}
+
+int limit_size(long long size)
+{
+	return size > INT_MAX ? INT_MAX : size < 0 ? 0 : static_cast<int>(size);
+}
+
+} // namespace mailbox

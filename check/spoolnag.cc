@@ -1,0 +1,38 @@
+// spoolnag - warn the caller whose system mailbox is over the site's limit.
+//
+// Usage: spoolnag (arguments are ignored). Finds the caller's account by real
+// uid with the system's own lookup, measures /var/mail/<login> and asks the
+// boxquota policy. Over the limit: a two-line warning on standard output.
+// Otherwise silent. Exit 0 when the check ran, 1 with "Who are you?" on
+// standard error when the caller has no account. Reads files only.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "../account/getpwent.h"
+#include "boxquota.h"
+#include "mailbox.h"
+
+int main()
+{
+	uid_t uid = ::getuid();
+	passwd *pw = account::getpwuid(uid);
+	if (pw == nullptr) {
+		std::fputs("Who are you?\n", stderr);
+		return 1;
+	}
+
+	// A name too long for the path is never shortened into another path;
+	// its mailbox counts as one that cannot be examined.
+	char path[mailbox::path_size];
+	long long size = mailbox::path(path, pw->pw_name) ? mailbox::size(path) : 0;
+
+	if (!OverMailLimit(static_cast<int>(uid), mailbox::limit_size(size)))
+		return 0;
+	std::printf("\n** WARNING: system mailbox %s%s is over quota (%lld bytes). **\n",
+	            mailbox::spool_dir, pw->pw_name, size);
+	std::printf("** Until YOU make it less then %lld bytes, you will receive NO MORE MAIL. **\n\n",
+	            static_cast<long long>(MailLimit()) + 1);
+	return 0;
+}

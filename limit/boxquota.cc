@@ -1,0 +1,93 @@
+// boxquota - the site's mailbox size limit policy.
+//
+// Interface (boxquota.h, C linkage): MinLimitUid, MailLimit, OverMailLimit.
+// These three are the only global symbols of libboxquota.a; the delivery side
+// links them from C, so this file uses the C library alone: no exceptions, no
+// RTTI, no C++ runtime.
+//
+// File read: /var/mail/.boxquota, once per process, on the first call. It is
+// read in pieces of at most 255 characters; a piece starting with '#' is a
+// comment; a piece from which a leading decimal number converts is a value,
+// any other piece is skipped. The first value is the lowest uid limited, the
+// second the largest mailbox size allowed; reading stops there. A number out
+// of the 32-bit range saturates.
+//
+// Diagnostics: none. Every failure leaves the limit off (both values 0).
+//
+// State: two process-wide integers, unlocked; the first call must not race
+// with another first call. A first value of -1 equals the "not loaded" mark,
+// so such a file is read again on every call (with the same outcome).
+#include "boxquota.h"
+
+#include <cstdio>
+
+#include "../common/decimal.h"
+
+namespace {
+
+// --- private state -------------------------------------------------------
+const char *config_path = "/var/mail/.boxquota";
+int MinUser = -1; // -1: not loaded yet; 0: the limit applies to nobody
+int MaxSize = -1; // largest permitted size; 0: no limit
+
+void InitMailLimit()
+{
+	if (MinUser != -1)
+		return;
+	MaxSize = 0;
+	MinUser = 0;
+
+	FILE *fp = std::fopen(config_path, "r");
+	if (fp == nullptr)
+		return;
+	char piece[256];
+	bool have_first = false;
+	while (std::fgets(piece, sizeof piece, fp) != nullptr) {
+		if (piece[0] == '#')
+			continue;
+		int converted = 0;
+		int value = decimal::leading_int(piece, &converted);
+		if (!converted)
+			continue;
+		if (!have_first) {
+			MinUser = value;
+			have_first = true;
+			continue;
+		}
+		MaxSize = value;
+		break;
+	}
+	std::fclose(fp);
+}
+
+} // namespace
+
+extern "C" int MinLimitUid(void)
+{
+	InitMailLimit();
+	return MinUser;
+}
+
+extern "C" int MailLimit(void)
+{
+	InitMailLimit();
+	return MaxSize;
+}
+
+extern "C" int OverMailLimit(int uid, int size)
+{
+	InitMailLimit();
+	if (MinUser == 0 || uid < MinUser || MaxSize == 0)
+		return 0;
+	return size > MaxSize ? 1 : 0;
+}
+
+#ifdef BOXQUOTA_TEST_SEAM
+// Test builds only: forget what was loaded and read path on the next call.
+extern "C" void BoxquotaTestReset(const char *path)
+{
+	config_path = path;
+	MinUser = -1;
+	MaxSize = -1;
+}
+#endif
