@@ -22,6 +22,7 @@
 #include <cstdio>
 
 #include "../common/decimal.h"
+#include "rule.h"
 
 namespace {
 
@@ -77,9 +78,7 @@ extern "C" int MailLimit(void)
 extern "C" int OverMailLimit(int uid, int size)
 {
 	InitMailLimit();
-	if (MinUser == 0 || uid < MinUser || MaxSize == 0)
-		return 0;
-	return size > MaxSize ? 1 : 0;
+	return limit::over(MinUser, MaxSize, uid, size);
 }
 
 #ifdef BOXQUOTA_TEST_SEAM
