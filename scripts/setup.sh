@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what the build needs on Debian 12, builds into build/, and runs
+# spoolnag for the caller. Run as root (or with sudo) on a fresh machine;
+# later runs only rebuild.
+set -eu
+cd "$(dirname "$0")/.."
+
+packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
+	libgdbm-compat-dev libgdbm-dev util-linux strace"
+missing=
+for p in $packages; do
+	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+	echo "setup: installing:$missing"
+	apt-get update -qq
+	DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
+fi
+
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j "$(nproc)"
+
+echo "setup: spoolnag for $(id -un) (silence means the mailbox is within the limit):"
+build/check/spoolnag || true
