@@ -1,0 +1,85 @@
+#!/bin/sh
+# run-case.sh BINARY CASEDIR - runs one spoolnag regression case.
+#
+# A case is a folder of data files:
+#   passwd    the password file bound over /etc/passwd
+#   boxquota  (optional) the limit configuration, /var/mail/.boxquota
+#   mail      (optional) the spool, one entry a line:
+#               NAME SIZE        a mailbox of SIZE bytes (sparse)
+#               NAME -> TARGET   a symbolic link
+#               mode NAME OCTAL  permissions of NAME (. is the spool folder)
+#   run       UID GID [ARG...]   who runs the program, and its arguments
+#   stdout, stderr, status       what it must print and exit with
+# The program runs twice, as UID in a private mount namespace with the case's
+# files bound over /etc/passwd and /var/mail, and must answer the same both
+# times and leave every file as it was. Needs root: exits 77 (skipped)
+# without it, unless CI is set, where a skip would hide a missing test.
+set -u
+bin=$(realpath "$1") case=$(realpath "$2")
+
+skip() {
+	if [ -n "${CI:-}" ]; then
+		echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1
+	fi
+	echo "SKIP: $1"; exit 77
+}
+[ "$(id -u)" = 0 ] || skip "needs root for a private mount namespace"
+unshare -m --propagation private true 2>/dev/null || skip "cannot make a mount namespace"
+
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+chmod 755 "$tmp"
+host=$tmp/host
+mkdir -p "$host/mail" "$tmp/out"
+cp "$case/passwd" "$host/passwd"
+[ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
+modes=
+if [ -f "$case/mail" ]; then
+	while read -r name a b; do
+		case "$name" in ''|'#'*) continue ;; esac
+		if [ "$name" = mode ]; then modes="$modes $b:$a"; continue; fi
+		mkdir -p "$(dirname "$host/mail/$name")"
+		if [ "$a" = '->' ]; then
+			ln -s "$b" "$host/mail/$name"
+		else
+			truncate -s "$a" "$host/mail/$name"
+		fi
+	done < "$case/mail"
+fi
+chmod -R a+rX "$host"
+for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
+
+snapshot() { (cd "$host" && find . -printf '%p %y %s %m %T@\n' | sort) ; }
+snapshot > "$tmp/before"
+
+read -r uid gid args < "$case/run"
+for n in 1 2; do
+	# shellcheck disable=SC2086 # the case's arguments are split on purpose
+	unshare -m --propagation private sh -c '
+		mount --bind "$1/passwd" /etc/passwd &&
+		mount --bind "$1/mail" /var/mail || exit 99
+		cd / && shift && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
+	' sh "$host" "$uid" "$gid" "$bin" "${args:-}" \
+		> "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
+	echo $? > "$tmp/out/status$n"
+done
+
+fail=0
+for n in 1 2; do
+	for f in stdout stderr status; do
+		want=$case/$f
+		[ -f "$want" ] || want=/dev/null
+		if ! cmp -s "$want" "$tmp/out/$f$n"; then
+			echo "FAIL: $f of run $n differs (want, got):"
+			od -c "$want" | head -20
+			od -c "$tmp/out/$f$n" | head -20
+			fail=1
+		fi
+	done
+done
+snapshot > "$tmp/after"
+if ! cmp -s "$tmp/before" "$tmp/after"; then
+	echo "FAIL: files changed:"; diff "$tmp/before" "$tmp/after"; fail=1
+fi
+[ $fail = 0 ] && echo "ok: $(basename "$case")"
+exit $fail
