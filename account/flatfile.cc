@@ -28,6 +28,7 @@ bool open(Reader &r, const char *path)
 		return false;
 	r.fd = fd;
 	r.eof = r.skipping = false;
+	r.error = 0;
 	r.pos = r.len = 0;
 	return true;
 }
@@ -35,6 +36,7 @@ bool open(Reader &r, const char *path)
 bool rewind(Reader &r)
 {
 	r.eof = r.skipping = false;
+	r.error = 0;
 	r.pos = r.len = 0;
 	return ::lseek(r.fd, 0, SEEK_SET) == 0;
 }
@@ -66,6 +68,8 @@ static bool fill(Reader &r)
 		}
 		if (got < 0 && errno == EINTR)
 			continue;
+		if (got < 0)
+			r.error = errno;
 		r.eof = true;
 		return false;
 	}

@@ -19,6 +19,7 @@ inline constexpr std::size_t line_size = 1024;
 struct Reader {
 	int fd = -1;
 	bool eof = false;     // end of file seen; sticky until rewound
+	int error = 0;        // errno of a failed read, which also ends the file
 	bool skipping = false; // inside an over-long line
 	std::size_t pos = 0;  // next unread byte in buf
 	std::size_t len = 0;  // bytes held in buf

@@ -1,7 +1,14 @@
 // getpwent - account lookup over the password data at one path.
 //
-// Interface: getpwent.h (namespace account). Sources: the flat password file
-// at _pw_file (default /etc/passwd), read with flat::Reader.
+// Interface: getpwent.h (namespace account). Sources, both at one path
+// _pw_file (default /etc/passwd): the hashed ndbm database (_pw_file.pag and
+// _pw_file.dir) and the flat password file, read with flat::Reader.
+//
+// Keyed lookups use the database whenever it opens and never fall back to
+// the flat file then; getpwent reads only the flat file. The database is
+// opened only when both of its files exist as distinct regular files, since
+// the ndbm library would otherwise create the missing one: this module never
+// creates or changes a file. A database that cannot be opened is no database.
 //
 // Keyed lookups (getpwuid, getpwnam) open a source, take the first matching
 // account, and close the sources again unless stay-open is set (setpassent).
@@ -19,16 +26,25 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 
+extern "C" {
+#include <ndbm.h>
+}
+
 #include "../common/decimal.h"
+#include "dbfiles.h"
 #include "flatfile.h"
+#include "pwrecord.h"
 
 namespace account {
 namespace {
 
 // --- private state -------------------------------------------------------
 const char *_pw_file = "/etc/passwd"; // flat file, also the database path
+DBM *_pw_db = nullptr;                // the open hashed database, or none
+char _pw_flag;                        // flag byte of the last record unpacked
 flat::Reader flat_stream;             // storage behind _pw_fp
 flat::Reader *_pw_fp = nullptr;       // the open flat file, or none
 int _pw_stayopen = 0;                 // keyed lookups leave sources open
@@ -36,11 +52,32 @@ passwd _pw_passwd;                    // the one result record
 char line[flat::line_size];           // current line, split in place
 char pwbuf[50];                       // password text from getpw
 
-// Opens or rewinds a source. Keyed lookups pass want_file 0 (a database is
-// preferred); getpwent passes 1.
+int open_db()
+{
+	if (!db_files_present(_pw_file))
+		return 0;
+	_pw_db = ::dbm_open(const_cast<char *>(_pw_file), O_RDONLY, 0);
+	return _pw_db != nullptr;
+}
+
+// Fetches the record stored under key into _pw_passwd; 0 when the key is
+// absent or the record is malformed (then it counts as absent).
+int fetch_pw(const void *key, std::size_t size)
+{
+	datum k{const_cast<char *>(static_cast<const char *>(key)), static_cast<int>(size)};
+	datum v = ::dbm_fetch(_pw_db, k);
+	if (v.dptr == nullptr || v.dsize < 0)
+		return 0;
+	return record::unpack(v.dptr, static_cast<std::size_t>(v.dsize), line, sizeof line,
+	                      &_pw_passwd, &_pw_flag);
+}
+
+// Opens or rewinds a source; 1 when one is ready. Keyed lookups pass
+// want_file 0 (the database is preferred); getpwent passes 1.
 int start_pw(int want_file)
 {
-	(void)want_file;
+	if (_pw_db != nullptr && !want_file)
+		return 1;
 	if (_pw_fp != nullptr) {
 		if (!flat::rewind(*_pw_fp)) {
 			flat::close(*_pw_fp);
@@ -49,6 +86,8 @@ int start_pw(int want_file)
 		}
 		return 1;
 	}
+	if (_pw_db == nullptr && open_db() && !want_file)
+		return 1;
 	if (!flat::open(flat_stream, _pw_file))
 		return 0;
 	_pw_fp = &flat_stream;
@@ -115,8 +154,13 @@ passwd *getpwuid(uid_t uid)
 	if (!start_pw(0))
 		return nullptr;
 	bool found = false;
-	while (!found && scanpw())
-		found = _pw_passwd.pw_uid == uid;
+	if (_pw_db != nullptr) {
+		std::uint32_t key = uid;
+		found = fetch_pw(&key, sizeof key);
+	} else {
+		while (!found && scanpw())
+			found = _pw_passwd.pw_uid == uid;
+	}
 	return finish_lookup(found);
 }
 
@@ -125,8 +169,12 @@ passwd *getpwnam(const char *name)
 	if (!start_pw(0))
 		return nullptr;
 	bool found = false;
-	while (!found && scanpw())
-		found = std::strcmp(_pw_passwd.pw_name, name) == 0;
+	if (_pw_db != nullptr) {
+		found = fetch_pw(name, std::strlen(name));
+	} else {
+		while (!found && scanpw())
+			found = std::strcmp(_pw_passwd.pw_name, name) == 0;
+	}
 	return finish_lookup(found);
 }
 
@@ -155,6 +203,10 @@ void setpwent()
 
 void endpwent()
 {
+	if (_pw_db != nullptr) {
+		::dbm_close(_pw_db);
+		_pw_db = nullptr;
+	}
 	if (_pw_fp != nullptr) {
 		flat::close(*_pw_fp);
 		_pw_fp = nullptr;

@@ -3,6 +3,9 @@
 #
 # A case is a folder of data files:
 #   passwd    the password file bound over /etc/passwd
+#   database  (optional) password lines to build the hashed database from
+#             with $PWDB; then a folder with passwd, passwd.pag and
+#             passwd.dir is bound over /etc instead
 #   boxquota  (optional) the limit configuration, /var/mail/.boxquota
 #   mail      (optional) the spool, one entry a line:
 #               NAME SIZE        a mailbox of SIZE bytes (sparse)
@@ -32,6 +35,18 @@ chmod 755 "$tmp"
 host=$tmp/host
 mkdir -p "$host/mail" "$tmp/out"
 cp "$case/passwd" "$host/passwd"
+etc=
+if [ -f "$case/database" ]; then
+	etc=$host/etc
+	mkdir "$etc"
+	cp "$case/passwd" "$etc/passwd"
+	cp /etc/ld.so.cache "$etc/" 2>/dev/null
+	cp "$case/database" "$etc/source"
+	"${PWDB:?PWDB names the database builder}" "$etc/source" || exit 1
+	mv "$etc/source.pag" "$etc/passwd.pag"
+	mv "$etc/source.dir" "$etc/passwd.dir"
+	rm "$etc/source"
+fi
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
 modes=
 if [ -f "$case/mail" ]; then
@@ -56,10 +71,10 @@ read -r uid gid args < "$case/run"
 for n in 1 2; do
 	# shellcheck disable=SC2086 # the case's arguments are split on purpose
 	unshare -m --propagation private sh -c '
-		mount --bind "$1/passwd" /etc/passwd &&
+		if [ -n "$2" ]; then mount --bind "$2" /etc; else mount --bind "$1/passwd" /etc/passwd; fi &&
 		mount --bind "$1/mail" /var/mail || exit 99
-		cd / && shift && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
-	' sh "$host" "$uid" "$gid" "$bin" "${args:-}" \
+		cd / && shift 2 && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
+	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" \
 		> "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
 done

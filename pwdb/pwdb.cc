@@ -1,0 +1,297 @@
+// pwdb - build or check the hashed password database of a password file.
+//
+// Usage: pwdb [FILE]            build FILE.pag and FILE.dir from FILE
+//        pwdb -c|--check [FILE] report where database and FILE disagree
+// FILE defaults to /etc/passwd.
+//
+// Building reads FILE with the account module's own reader, so exactly the
+// lines a flat-file lookup accepts are stored, and where two lines share a
+// login name or a uid the first one is stored, as a flat scan finds it. Each
+// account is stored twice: under its name and under its uid. The database is
+// written to temporary files beside FILE and renamed into place only when
+// complete: a reader never sees a half-built database, and a failure leaves
+// the old one as it was.
+//
+// Diagnostics: "pwdb: FILE: reason" on standard error; in check mode one line
+// per disagreement on standard output. Exit: 0 done (and, checking, no
+// disagreement), 1 disagreements found, else a <sysexits.h> code.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <string_view>
+#include <sysexits.h>
+
+extern "C" {
+#include <ndbm.h>
+}
+
+#include "dbfiles.h"
+#include "flatfile.h"
+#include "pwrecord.h"
+
+namespace {
+
+const char *progname = "pwdb";
+
+// --- temporary files, removed on failure or on a signal ------------------
+char tmp_base[4096];
+char tmp_pag[4096 + 8];
+char tmp_dir[4096 + 8];
+
+void remove_temporaries()
+{
+	if (tmp_base[0] != '\0') {
+		::unlink(tmp_pag);
+		::unlink(tmp_dir);
+		::unlink(tmp_base);
+	}
+}
+
+void on_signal(int sig)
+{
+	remove_temporaries();
+	::signal(sig, SIG_DFL);
+	::raise(sig);
+}
+
+int fail(const std::string &file, const char *reason, int status)
+{
+	std::fprintf(stderr, "%s: %s: %s\n", progname, file.c_str(), reason);
+	return status;
+}
+
+void usage(FILE *to)
+{
+	std::fprintf(to,
+		"usage: pwdb [FILE]\n"
+		"       pwdb -c | --check [FILE]\n"
+		"       pwdb --help | --version\n"
+		"\n"
+		"Builds the hashed password database FILE.pag and FILE.dir from the\n"
+		"password file FILE (default /etc/passwd): every line the account\n"
+		"lookup accepts, stored under its login name and under its uid, the\n"
+		"first line winning where two share either. The new database is\n"
+		"written beside FILE and renamed into place when complete.\n"
+		"\n"
+		"  -c, --check  report every account where the database and FILE\n"
+		"               disagree, and exit 1 when any does\n"
+		"  --help       show this help\n"
+		"  --version    show the version\n"
+		"\n"
+		"Exit: 0 done, 1 disagreements found, 64 usage, 66 FILE or its\n"
+		"database cannot be read, 73 the database cannot be created,\n"
+		"74 an input/output error.\n");
+}
+
+datum as_datum(std::string_view s)
+{
+	return datum{const_cast<char *>(s.data()), static_cast<int>(s.size())};
+}
+
+// Calls f(passwd&) for every accepted line of file; false on a read error.
+template <typename F> bool each_account(account::flat::Reader &r, F f)
+{
+	char line[account::flat::line_size];
+	const char *start;
+	std::size_t n;
+	while (account::flat::next_line(r, &start, &n)) {
+		std::memcpy(line, start, n);
+		line[n] = '\0';
+		passwd pw{};
+		if (account::flat::split(line, &pw))
+			f(pw);
+	}
+	return r.error == 0;
+}
+
+bool sync_file(const char *path)
+{
+	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	bool ok = ::fsync(fd) == 0;
+	::close(fd);
+	return ok;
+}
+
+bool sync_folder_of(const std::string &file)
+{
+	std::string dir = file.substr(0, file.find_last_of('/') + 1);
+	int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	bool ok = ::fsync(fd) == 0;
+	::close(fd);
+	return ok;
+}
+
+int build(const std::string &file)
+{
+	static account::flat::Reader reader;
+	if (!account::flat::open(reader, file.c_str()))
+		return fail(file, std::strerror(errno), EX_NOINPUT);
+	struct stat st{};
+	if (::fstat(reader.fd, &st) != 0)
+		return fail(file, std::strerror(errno), EX_IOERR);
+
+	std::string base = file + ".pwdb-XXXXXX";
+	if (base.size() >= sizeof tmp_base)
+		return fail(file, "path too long", EX_CANTCREAT);
+	std::memcpy(tmp_base, base.c_str(), base.size() + 1);
+	for (int sig : {SIGHUP, SIGINT, SIGTERM})
+		::signal(sig, on_signal);
+	int fd = ::mkstemp(tmp_base);
+	if (fd < 0) {
+		tmp_base[0] = '\0';
+		return fail(file + ".pag", std::strerror(errno), EX_CANTCREAT);
+	}
+	::close(fd);
+	std::snprintf(tmp_pag, sizeof tmp_pag, "%s.pag", tmp_base);
+	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
+
+	mode_t mode = st.st_mode & 0666;
+	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT | O_TRUNC, mode);
+	if (db == nullptr) {
+		int e = errno;
+		remove_temporaries();
+		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+	}
+	bool store_failed = false;
+	bool read_ok = each_account(reader, [&](const passwd &pw) {
+		std::string value = account::record::pack(pw, 0);
+		std::string uid = account::record::uid_key(pw.pw_uid);
+		if (::dbm_store(db, as_datum(pw.pw_name), as_datum(value), DBM_INSERT) < 0 ||
+		    ::dbm_store(db, as_datum(uid), as_datum(value), DBM_INSERT) < 0)
+			store_failed = true;
+	});
+	int read_errno = reader.error;
+	account::flat::close(reader);
+	::dbm_close(db);
+
+	int status = EX_OK;
+	if (!read_ok)
+		status = fail(file, std::strerror(read_errno), EX_IOERR);
+	else if (store_failed)
+		status = fail(tmp_pag, "cannot store a record", EX_IOERR);
+	else if (::chmod(tmp_pag, mode) != 0 || ::chmod(tmp_dir, mode) != 0 ||
+	         !sync_file(tmp_pag) || !sync_file(tmp_dir))
+		status = fail(tmp_pag, std::strerror(errno), EX_IOERR);
+	else if (::rename(tmp_dir, (file + ".dir").c_str()) != 0)
+		status = fail(file + ".dir", std::strerror(errno), EX_CANTCREAT);
+	else if (::rename(tmp_pag, (file + ".pag").c_str()) != 0)
+		status = fail(file + ".pag", std::strerror(errno), EX_CANTCREAT);
+	else
+		(void)sync_folder_of(file);
+	remove_temporaries();
+	return status;
+}
+
+// One line of the check report.
+void differ(const std::string &file, const std::string &what, const char *how)
+{
+	std::printf("%s: %s: %s %s\n", progname, file.c_str(), what.c_str(), how);
+}
+
+// Compares the record under key with pw; a line of the report if they differ.
+bool agrees(DBM *db, std::string_view key, const passwd &pw)
+{
+	datum v = ::dbm_fetch(db, as_datum(key));
+	if (v.dptr == nullptr)
+		return false;
+	char buf[account::flat::line_size];
+	passwd got{};
+	char flag = 0;
+	if (!account::record::unpack(v.dptr, static_cast<std::size_t>(v.dsize), buf, sizeof buf,
+	                             &got, &flag))
+		return false;
+	return std::strcmp(got.pw_name, pw.pw_name) == 0 &&
+	       std::strcmp(got.pw_passwd, pw.pw_passwd) == 0 && got.pw_uid == pw.pw_uid &&
+	       got.pw_gid == pw.pw_gid && std::strcmp(got.pw_gecos, pw.pw_gecos) == 0 &&
+	       std::strcmp(got.pw_dir, pw.pw_dir) == 0 && std::strcmp(got.pw_shell, pw.pw_shell) == 0;
+}
+
+int check(const std::string &file)
+{
+	static account::flat::Reader reader;
+	if (!account::flat::open(reader, file.c_str()))
+		return fail(file, std::strerror(errno), EX_NOINPUT);
+	if (!account::db_files_present(file.c_str()))
+		return fail(file, "no database (FILE.pag and FILE.dir) beside it", EX_NOINPUT);
+	DBM *db = ::dbm_open(const_cast<char *>(file.c_str()), O_RDONLY, 0);
+	if (db == nullptr)
+		return fail(file + ".pag", "cannot open the database", EX_NOINPUT);
+
+	std::set<std::string> names, uids;
+	int differences = 0;
+	bool read_ok = each_account(reader, [&](const passwd &pw) {
+		std::string uid = account::record::uid_key(pw.pw_uid);
+		if (names.insert(pw.pw_name).second && !agrees(db, pw.pw_name, pw)) {
+			differ(file, "login \"" + std::string(pw.pw_name) + "\"",
+			       "differs from the database or is missing there");
+			differences++;
+		}
+		if (uids.insert(uid).second && !agrees(db, uid, pw)) {
+			differ(file, "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
+			       "differs from the database or is missing there");
+			differences++;
+		}
+	});
+	int read_errno = reader.error;
+	account::flat::close(reader);
+	for (datum k = ::dbm_firstkey(db); k.dptr != nullptr; k = ::dbm_nextkey(db)) {
+		std::string key(k.dptr, static_cast<std::size_t>(k.dsize));
+		if (names.count(key) == 0 && (key.size() != 4 || uids.count(key) == 0)) {
+			differ(file, "database key \"" + key + "\"", "has no account in the file");
+			differences++;
+		}
+	}
+	::dbm_close(db);
+	if (!read_ok)
+		return fail(file, std::strerror(read_errno), EX_IOERR);
+	return differences == 0 ? EX_OK : 1;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+	bool checking = false;
+	const char *file = nullptr;
+	bool options = true;
+	for (int i = 1; i < argc; i++) {
+		std::string_view a = argv[i];
+		if (options && a == "--") {
+			options = false;
+		} else if (options && (a == "-c" || a == "--check")) {
+			checking = true;
+		} else if (options && a == "--help") {
+			usage(stdout);
+			return EX_OK;
+		} else if (options && a == "--version") {
+			std::printf("pwdb %s\n", PWDB_VERSION);
+			return EX_OK;
+		} else if (options && a.size() > 1 && a[0] == '-') {
+			std::fprintf(stderr, "%s: unknown option %s\n", progname, argv[i]);
+			usage(stderr);
+			return EX_USAGE;
+		} else if (file == nullptr) {
+			file = argv[i];
+		} else {
+			usage(stderr);
+			return EX_USAGE;
+		}
+	}
+	std::string path = file != nullptr ? file : "/etc/passwd";
+	if (path.empty()) {
+		std::fprintf(stderr, "%s: empty file name\n", progname);
+		return EX_USAGE;
+	}
+	return checking ? check(path) : build(path);
+}

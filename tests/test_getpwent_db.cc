@@ -1,0 +1,217 @@
+// Unit tests of the account module with a hashed database beside the flat
+// file: databases built by pwdb, and malformed records written directly.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+
+extern "C" {
+#include <ndbm.h>
+}
+
+#include "account_fixture.h"
+#include "pwrecord.h"
+
+namespace {
+
+std::string name_of(passwd *pw) { return pw ? pw->pw_name : "(none)"; }
+
+class Database : public PasswdFile {
+protected:
+	// Builds the database from content, then leaves the flat file as flat.
+	void build(const std::string &content, const std::string &flat)
+	{
+		write(content);
+		std::string cmd = std::string(PWDB) + " " + file;
+		ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+		write(flat);
+	}
+	void build(const std::string &content) { build(content, content); }
+
+	// Stores raw values under raw keys, beside a flat file of flat.
+	void store(std::initializer_list<std::pair<std::string, std::string>> records,
+	           const std::string &flat)
+	{
+		write(flat);
+		DBM *db = dbm_open(const_cast<char *>(file.c_str()), O_RDWR | O_CREAT, 0644);
+		ASSERT_NE(db, nullptr);
+		for (const auto &[k, v] : records) {
+			datum key{const_cast<char *>(k.data()), static_cast<int>(k.size())};
+			datum val{const_cast<char *>(v.data()), static_cast<int>(v.size())};
+			ASSERT_EQ(dbm_store(db, key, val, DBM_REPLACE), 0);
+		}
+		dbm_close(db);
+	}
+
+	bool exists(const std::string &suffix) const
+	{
+		struct stat st{};
+		return ::stat((file + suffix).c_str(), &st) == 0;
+	}
+};
+
+const std::string three = "a:x:1:1:first:/a:/bin/sh\nb:x:2:2::/b:\nc:x:3:3::/c:\n";
+
+TEST_F(Database, KeyedLookupsReadTheDatabase)
+{
+	build(three, "a:x:1:1:changed:/a:/bin/sh\nz:x:26:26::/z:\n");
+	EXPECT_EQ(std::string(account::getpwnam("a")->pw_gecos), "first");
+	EXPECT_EQ(std::string(account::getpwuid(1)->pw_gecos), "first");
+	EXPECT_EQ(name_of(account::getpwuid(3)), "c");
+	EXPECT_EQ(account::getpwnam("z"), nullptr) << "only in the flat file";
+	EXPECT_EQ(account::getpwuid(26), nullptr);
+	EXPECT_EQ(name_of(account::getpwent()), "a") << "enumeration reads the flat file";
+	EXPECT_EQ(name_of(account::getpwent()), "z");
+	EXPECT_EQ(account::getpwent(), nullptr);
+}
+
+TEST_F(Database, FirstLineWinsAsInAFlatScan)
+{
+	build("a:x:5:5:one:/:\na:x:6:6:two:/:\nb:x:5:5:three:/:\n");
+	EXPECT_EQ(std::string(account::getpwnam("a")->pw_gecos), "one");
+	EXPECT_EQ(std::string(account::getpwuid(5)->pw_gecos), "one");
+	EXPECT_EQ(std::string(account::getpwuid(6)->pw_gecos), "two");
+	EXPECT_EQ(std::string(account::getpwnam("b")->pw_gecos), "three");
+}
+
+TEST_F(Database, IdsAtAnOddOffsetAndEmptyName)
+{
+	// "ab\0" "x\0": the uid starts at byte 5.
+	build("ab:x:305419896:-2:g:/h:/s\n:x:77:77::/:\n");
+	passwd *pw = account::getpwnam("ab");
+	ASSERT_NE(pw, nullptr);
+	EXPECT_EQ(pw->pw_uid, 305419896u);
+	EXPECT_EQ(static_cast<int>(pw->pw_gid), -2);
+	EXPECT_STREQ(pw->pw_shell, "/s");
+	EXPECT_EQ(account::getpwnam("")->pw_uid, 77u);
+}
+
+TEST_F(Database, EnumerationGoesOnAcrossSetpwent)
+{
+	build(three);
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+	EXPECT_EQ(name_of(account::getpwent()), "b");
+	account::setpwent();
+	EXPECT_EQ(name_of(account::getpwent()), "c");
+	account::endpwent();
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+}
+
+TEST_F(Database, StayOpenLookupLeavesEnumeration)
+{
+	build(three);
+	ASSERT_EQ(account::setpassent(1), 1);
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+	EXPECT_EQ(name_of(account::getpwuid(3)), "c");
+	EXPECT_EQ(name_of(account::getpwent()), "b");
+}
+
+TEST_F(Database, LookupWithStayOpenOffRestartsEnumeration)
+{
+	build(three);
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+	EXPECT_EQ(name_of(account::getpwent()), "b");
+	EXPECT_EQ(name_of(account::getpwnam("c")), "c");
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+}
+
+TEST_F(Database, PrivilegedRetrievalReadsTheFlatFile)
+{
+	if (!need_root())
+		GTEST_SKIP() << "needs effective uid 0";
+	// The record's password field is the offset of "hidden" in the file.
+	std::string flat = "a:24:1:1::/:\nfiller----\nhidden:rest\n";
+	build(flat);
+	EXPECT_STREQ(account::getpwuid(1)->pw_passwd, "hidden");
+}
+
+struct Malformed {
+	const char *name;
+	std::string value;
+};
+
+std::string ids(std::uint32_t uid, std::uint32_t gid)
+{
+	std::string s(8, '\0');
+	std::memcpy(s.data(), &uid, 4);
+	std::memcpy(s.data() + 4, &gid, 4);
+	return s;
+}
+
+const std::string good = std::string("m\0x\0", 4) + ids(9, 9) + std::string("g\0/h\0/s\0", 8) + "F";
+
+class MalformedRecord : public Database, public testing::WithParamInterface<Malformed> {};
+
+TEST_P(MalformedRecord, CountsAsAbsent)
+{
+	store({{"m", GetParam().value}, {account::record::uid_key(9), GetParam().value}},
+	      "m:x:9:9::/:\n");
+	EXPECT_EQ(account::getpwnam("m"), nullptr);
+	EXPECT_EQ(account::getpwuid(9), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Account, MalformedRecord, testing::Values(
+	Malformed{"empty", ""},
+	Malformed{"name_unterminated", "mmmm"},
+	Malformed{"too_short_for_ids", std::string("m\0x\0", 4) + "123"},
+	Malformed{"shell_unterminated", good.substr(0, good.size() - 2)},
+	Malformed{"no_flag_byte", good.substr(0, good.size() - 1)},
+	Malformed{"strings_overflow_buffer",
+	          std::string("m\0x\0", 4) + ids(9, 9) + std::string(1100, 'g') +
+	          std::string("\0/h\0/s\0F", 8)}),
+	[](const auto &p) { return std::string(p.param.name); });
+
+TEST_F(Database, RecordFillingTheBufferExactly)
+{
+	// name, password, gecos, home, shell with their NULs: 1024 bytes.
+	std::string gecos(1024 - 2 - 2 - 3 - 3 - 1, 'g');
+	std::string value = std::string("m\0x\0", 4) + ids(9, 9) + gecos +
+	                    std::string("\0/h\0/s\0F", 8);
+	store({{"m", value}}, "");
+	passwd *pw = account::getpwnam("m");
+	ASSERT_NE(pw, nullptr);
+	EXPECT_EQ(std::strlen(pw->pw_gecos), gecos.size());
+	EXPECT_STREQ(pw->pw_shell, "/s");
+}
+
+TEST_F(Database, HalfADatabaseIsNoneAndIsNotCompleted)
+{
+	build(three, "z:x:26:26::/z:\n");
+	ASSERT_EQ(::unlink((file + ".dir").c_str()), 0);
+	EXPECT_EQ(name_of(account::getpwuid(26)), "z") << "the flat file serves";
+	EXPECT_FALSE(exists(".dir")) << "a reader must not create the missing file";
+	ASSERT_EQ(::link((file + ".pag").c_str(), (file + ".dir").c_str()), 0);
+	EXPECT_EQ(name_of(account::getpwuid(26)), "z");
+	EXPECT_TRUE(exists(".dir")) << "an old-layout link is left alone";
+}
+
+TEST_F(Database, GarbageOrUnreadableDatabaseIsNone)
+{
+	write("z:x:26:26::/z:\n");
+	std::ofstream(file + ".pag") << std::string(5000, '\x5a');
+	std::ofstream(file + ".dir") << "not a database at all";
+	EXPECT_EQ(name_of(account::getpwuid(26)), "z");
+	std::ofstream(file + ".pag", std::ios::trunc) << "";
+	EXPECT_EQ(name_of(account::getpwnam("z")), "z");
+}
+
+TEST_F(Database, TruncatedDatabaseDoesNotCrash)
+{
+	std::string many;
+	for (int i = 0; i < 2000; i++)
+		many += "u" + std::to_string(i) + ":x:" + std::to_string(i) + ":1::/:\n";
+	build(many);
+	ASSERT_EQ(::truncate((file + ".pag").c_str(), 3000), 0);
+	// Whatever the damaged file still yields, lookups return or fail cleanly.
+	for (int i = 0; i < 2000; i += 97) {
+		passwd *pw = account::getpwuid(static_cast<uid_t>(i));
+		if (pw != nullptr) {
+			EXPECT_EQ(pw->pw_uid, static_cast<uid_t>(i));
+		}
+	}
+}
+
+} // namespace
