@@ -111,20 +111,16 @@ template <typename F> bool each_account(account::flat::Reader &r, F f)
 	return r.error == 0;
 }
 
-bool sync_file(const char *path)
+std::string folder_of(const std::string &file)
 {
-	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
-	if (fd < 0)
-		return false;
-	bool ok = ::fsync(fd) == 0;
-	::close(fd);
-	return ok;
+	std::size_t slash = file.find_last_of('/');
+	return slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
 }
 
-bool sync_folder_of(const std::string &file)
+// Flushes a file, or with O_DIRECTORY a folder's entries, to the disk.
+bool sync_path(const char *path, int flags)
 {
-	std::string dir = file.substr(0, file.find_last_of('/') + 1);
-	int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	int fd = ::open(path, O_RDONLY | O_CLOEXEC | flags);
 	if (fd < 0)
 		return false;
 	bool ok = ::fsync(fd) == 0;
@@ -181,14 +177,14 @@ int build(const std::string &file)
 	else if (store_failed)
 		status = fail(tmp_pag, "cannot store a record", EX_IOERR);
 	else if (::chmod(tmp_pag, mode) != 0 || ::chmod(tmp_dir, mode) != 0 ||
-	         !sync_file(tmp_pag) || !sync_file(tmp_dir))
+	         !sync_path(tmp_pag, 0) || !sync_path(tmp_dir, 0))
 		status = fail(tmp_pag, std::strerror(errno), EX_IOERR);
 	else if (::rename(tmp_dir, (file + ".dir").c_str()) != 0)
 		status = fail(file + ".dir", std::strerror(errno), EX_CANTCREAT);
 	else if (::rename(tmp_pag, (file + ".pag").c_str()) != 0)
 		status = fail(file + ".pag", std::strerror(errno), EX_CANTCREAT);
 	else
-		(void)sync_folder_of(file);
+		(void)sync_path(folder_of(file).c_str(), O_DIRECTORY);
 	remove_temporaries();
 	return status;
 }
