@@ -6,7 +6,8 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-	libgdbm-compat-dev libgdbm-dev util-linux strace"
+	libgdbm-compat-dev libgdbm-dev util-linux strace
+	dpkg-dev file groff-base man-db mandoc"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
@@ -22,3 +23,6 @@ cmake --build build -j "$(nproc)"
 
 echo "setup: spoolnag for $(id -un) (silence means the mailbox is within the limit):"
 build/check/spoolnag || true
+
+# A guided look at spoolnag on a sample host (root only; harmless otherwise).
+scripts/demo.sh build
