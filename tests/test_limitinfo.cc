@@ -3,7 +3,6 @@
 // rule itself can find over.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,12 +47,6 @@ protected:
 	}
 };
 
-TEST_F(ConfigFile, OnNeedsNoLook)
-{
-	EXPECT_EQ(explain(100, 500000), Off::none) << "no file, but the values decide";
-	EXPECT_EQ(explain(-1, -1), Off::none);
-}
-
 TEST_F(ConfigFile, MissingAndUnreadable)
 {
 	int err = 0;
@@ -65,22 +58,11 @@ TEST_F(ConfigFile, MissingAndUnreadable)
 	EXPECT_EQ(err, EISDIR);
 }
 
-TEST_F(ConfigFile, PermissionDenied)
-{
-	if (geteuid() == 0)
-		GTEST_SKIP() << "root reads any file";
-	write("100\n500000\n");
-	chmod(file.c_str(), 0);
-	int err = 0;
-	EXPECT_EQ(explain(0, 0, &err), Off::unreadable);
-	EXPECT_EQ(err, EACCES);
-}
-
 // The library's values for each file are those its own tests establish.
 TEST_F(ConfigFile, ReasonFromContent)
 {
 	const struct {
-		const char *content;
+		std::string content;
 		int min_user, max_size;
 		Off expected;
 	} cases[] = {
@@ -93,7 +75,7 @@ TEST_F(ConfigFile, ReasonFromContent)
 		{"100\n0\n", 100, 0, Off::max_zero},
 		{"0\n0\n", 0, 0, Off::min_zero},
 		// A remark longer than a piece: its tail is read as a line.
-		{("#" + std::string(254, 'x') + "100\n").c_str(), 100, 0, Off::one_value},
+		{"#" + std::string(254, 'x') + "100\n", 100, 0, Off::one_value},
 		// The library said off, the file now says on.
 		{"100\n500000\n", 0, 0, Off::changed},
 	};
@@ -101,16 +83,6 @@ TEST_F(ConfigFile, ReasonFromContent)
 		write(c.content);
 		EXPECT_EQ(explain(c.min_user, c.max_size), c.expected) << c.content;
 	}
-}
-
-TEST(Limit, ProposedIsTakenAsGiven)
-{
-	limitinfo::Limit l = limitinfo::proposed(1000, 100000);
-	EXPECT_TRUE(l.proposed);
-	EXPECT_EQ(l.off, Off::none);
-	EXPECT_EQ(limitinfo::proposed(0, 5).off, Off::min_zero);
-	EXPECT_EQ(limitinfo::proposed(5, 0).off, Off::max_zero);
-	EXPECT_EQ(limitinfo::proposed(-5, -1).off, Off::none);
 }
 
 // Over implies covered, for limits and uids around every boundary; and
@@ -139,6 +111,7 @@ TEST(Limit, CoverageMatchesTheRule)
 			}
 }
 
+// getpwent says "no more" for all of these alike; the check must not.
 TEST(Census, PasswordFileFailures)
 {
 	char tmpl[] = "/tmp/census-test-XXXXXX";
@@ -149,12 +122,6 @@ TEST(Census, PasswordFileFailures)
 	std::ofstream(dir + "/passwd") << "";
 	EXPECT_EQ(census::unreadable((dir + "/passwd").c_str()), 0) << "empty is readable";
 	std::filesystem::remove_all(dir);
-
-	EXPECT_EQ(census::exit_code(ENOENT), 66);  // EX_NOINPUT
-	EXPECT_EQ(census::exit_code(EACCES), 66);
-	EXPECT_EQ(census::exit_code(EISDIR), 66);
-	EXPECT_EQ(census::exit_code(EIO), 74);     // EX_IOERR
-	EXPECT_EQ(census::exit_code(EMFILE), 71);  // EX_OSERR
 }
 
 } // namespace
