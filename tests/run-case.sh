@@ -1,22 +1,27 @@
 #!/bin/sh
-# run-case.sh BINARY CASEDIR - runs one spoolnag regression case.
+# run-case.sh BINARY CASEDIR - runs one end-to-end regression case of a
+# program that reads /etc/passwd and /var/mail (spoolnag, spoolstat).
 #
 # A case is a folder of data files:
-#   passwd    the password file bound over /etc/passwd
-#   database  (optional) password lines to build the hashed database from
-#             with $PWDB; then a folder with passwd, passwd.pag and
-#             passwd.dir is bound over /etc instead
-#   boxquota  (optional) the limit configuration, /var/mail/.boxquota
-#   mail      (optional) the spool, one entry a line:
-#               NAME SIZE        a mailbox of SIZE bytes (sparse)
-#               NAME -> TARGET   a symbolic link
-#               mode NAME OCTAL  permissions of NAME (. is the spool folder)
-#   run       UID GID [ARG...]   who runs the program, and its arguments
-#   stdout, stderr, status       what it must print and exit with
+#   passwd       the password file bound over /etc/passwd
+#   passwd-mode  (optional) octal permissions given to that file
+#   database     (optional) password lines to build the hashed database from
+#                with $PWDB; then a folder with passwd, passwd.pag and
+#                passwd.dir is bound over /etc instead
+#   boxquota     (optional) the limit configuration, /var/mail/.boxquota
+#   mail         (optional) the spool, one entry a line:
+#                  NAME SIZE [WHEN]  a mailbox of SIZE bytes (sparse), last
+#                                    changed at WHEN (a touch -d date without
+#                                    blanks; default 2001-02-03T04:05:06Z)
+#                  NAME -> TARGET    a symbolic link
+#                  mode NAME OCTAL   permissions of NAME (. is the spool)
+#   run          UID GID [ARG...]   who runs the program, and its arguments
+#   stdout, stderr, status          what it must print and exit with
 # The program runs twice, as UID in a private mount namespace with the case's
-# files bound over /etc/passwd and /var/mail, and must answer the same both
-# times and leave every file as it was. Needs root: exits 77 (skipped)
-# without it, unless CI is set, where a skip would hide a missing test.
+# files bound over /etc/passwd and /var/mail, with TZ=UTC0, and must answer
+# the same both times and leave every file as it was. Needs root: exits 77
+# (skipped) without it, unless CI is set, where a skip would hide a missing
+# test.
 set -u
 bin=$(realpath "$1") case=$(realpath "$2")
 
@@ -58,11 +63,13 @@ if [ -f "$case/mail" ]; then
 			ln -s "$b" "$host/mail/$name"
 		else
 			truncate -s "$a" "$host/mail/$name"
+			touch -m -d "${b:-2001-02-03T04:05:06Z}" "$host/mail/$name"
 		fi
 	done < "$case/mail"
 fi
 chmod -R a+rX "$host"
 for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
+[ -f "$case/passwd-mode" ] && chmod "$(cat "$case/passwd-mode")" "$host/passwd"
 
 snapshot() { (cd "$host" && find . -printf '%p %y %s %m %T@\n' | sort) ; }
 snapshot > "$tmp/before"
@@ -73,7 +80,7 @@ for n in 1 2; do
 	unshare -m --propagation private sh -c '
 		if [ -n "$2" ]; then mount --bind "$2" /etc; else mount --bind "$1/passwd" /etc/passwd; fi &&
 		mount --bind "$1/mail" /var/mail || exit 99
-		cd / && shift 2 && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
+		cd / && shift 2 && export TZ=UTC0 && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
 	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" \
 		> "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"

@@ -1,0 +1,89 @@
+// census - the accounts, their mailboxes and the limit's verdict on each.
+//
+// Interface: census.h. Reads the password file (through the account module
+// and, for the readability check, directly), and the file status of each
+// mailbox; writes nothing. Sizes come from mailbox::size and are judged
+// saturated to 32 bits by mailbox::limit_size, as spoolnag does. The limit in
+// force is asked of the library (OverMailLimit); a proposed one goes through
+// the same rule, limit::over. No diagnostics.
+#include "census.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sysexits.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <unordered_set>
+
+#include "../account/getpwent.h"
+#include "../limit/rule.h"
+#include "boxquota.h"
+#include "mailbox.h"
+
+namespace census {
+
+int unreadable(const char *path)
+{
+	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	if (fd < 0)
+		return errno;
+	char byte;
+	int err = ::read(fd, &byte, 1) < 0 ? errno : 0; // a directory fails here
+	::close(fd);
+	return err;
+}
+
+int exit_code(int err)
+{
+	switch (err) {
+	case ENOENT:
+	case EACCES:
+	case EPERM:
+	case ENOTDIR:
+	case EISDIR:
+	case ELOOP:
+	case ENAMETOOLONG:
+		return EX_NOINPUT;
+	case EIO:
+		return EX_IOERR;
+	default:
+		return EX_OSERR;
+	}
+}
+
+Result take(const limitinfo::Limit &limit)
+{
+	Result r;
+	std::unordered_set<int> seen;
+	account::endpwent(); // enumerate from the first line
+	while (passwd *pw = account::getpwent()) {
+		int uid = static_cast<int>(pw->pw_uid);
+		if (!seen.insert(uid).second || !limitinfo::covers(limit, uid))
+			continue;
+		// A name too long for the path counts as an unexaminable
+		// mailbox, never as a shortened path to another one.
+		char path[mailbox::path_size];
+		long long size = mailbox::path(path, pw->pw_name) ? mailbox::size(path) : 0;
+		int judged = mailbox::limit_size(size);
+		bool over = limit.proposed
+		                ? limit::over(limit.min_user, limit.max_size, uid, judged) != 0
+		                : OverMailLimit(uid, judged) != 0;
+		r.accounts.push_back(Account{pw->pw_name, uid, size, over});
+		r.over += over;
+	}
+	account::endpwent();
+	return r;
+}
+
+bool modified(const std::string &login, std::time_t *when)
+{
+	char path[mailbox::path_size];
+	struct stat st{};
+	if (!mailbox::path(path, login.c_str()) || ::stat(path, &st) != 0)
+		return false;
+	*when = st.st_mtime;
+	return true;
+}
+
+} // namespace census

@@ -1,0 +1,56 @@
+// census.h - every account of the password file, its mailbox measured and
+// judged exactly as spoolnag and the delivery side judge it.
+//
+// Accounts come from account::getpwent (the flat password file, in file
+// order); a uid seen before is passed over, so each uid counts once, as its
+// first line. Mailboxes are measured with the shared mailbox module and
+// judged with the boxquota library (the limit in force) or the same rule
+// applied to proposed values. Uses the account module's process-wide state:
+// single-threaded, and it ends with that module's sources closed.
+#ifndef SPOOLSTAT_CENSUS_H
+#define SPOOLSTAT_CENSUS_H
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "limitinfo.h"
+
+namespace census {
+
+inline constexpr char passwd_path[] = "/etc/passwd";
+
+struct Account {
+	std::string login;
+	int uid = 0;         // as the limit compares it: signed 32-bit
+	long long size = 0;  // true size in bytes; 0 when missing or unexaminable
+	bool over = false;   // the limit's verdict on the saturated size
+};
+
+struct Result {
+	std::vector<Account> accounts; // those the limit applies to, file order
+	std::size_t over = 0;          // how many of them are over
+};
+
+// 0 when the password file at path can be opened and read, else the errno
+// of the failure. getpwent alone cannot tell an unreadable file from an
+// empty one.
+int unreadable(const char *path);
+
+// The sysexits code for a password file that failed with err.
+int exit_code(int err);
+
+// Walks the password file from its first line and returns the accounts the
+// limit applies to, each measured and judged.
+Result take(const limitinfo::Limit &limit);
+
+// The last change time of login's mailbox (symbolic links followed); false
+// when there is none or it cannot be examined.
+bool modified(const std::string &login, std::time_t *when);
+
+} // namespace census
+
+#endif

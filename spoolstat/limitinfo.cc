@@ -1,0 +1,83 @@
+// limitinfo - the limit a report judges by, and why it is off.
+//
+// Interface: limitinfo.h. Reads /var/mail/.boxquota through the boxquota
+// library, and again itself (read-only, only when the limit is off) to tell
+// the administrator why. The library's values always decide; this reading
+// only explains them. No diagnostics: an unreadable file is a reason.
+#include "limitinfo.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "../common/decimal.h"
+#include "boxquota.h"
+
+namespace limitinfo {
+
+Off explain(const char *path, int min_user, int max_size, int *err)
+{
+	if (min_user != 0 && max_size != 0)
+		return Off::none;
+	errno = 0;
+	FILE *fp = std::fopen(path, "r");
+	if (fp == nullptr) {
+		*err = errno;
+		return errno == ENOENT ? Off::no_file : Off::unreadable;
+	}
+	int values[2];
+	int count = 0;
+	char piece[256];
+	while (count < 2 && std::fgets(piece, sizeof piece, fp) != nullptr) {
+		int converted = 0;
+		int value = decimal::leading_int(piece, &converted);
+		if (piece[0] != '#' && converted)
+			values[count++] = value;
+	}
+	bool failed = count < 2 && std::ferror(fp);
+	int read_errno = errno;
+	std::fclose(fp);
+	if (failed) {
+		*err = read_errno;
+		return Off::unreadable;
+	}
+	if (count == 0)
+		return Off::no_values;
+	if (count == 1)
+		return Off::one_value;
+	if (values[0] == 0)
+		return Off::min_zero;
+	if (values[1] == 0)
+		return Off::max_zero;
+	return Off::changed;
+}
+
+Limit configured()
+{
+	Limit l;
+	l.min_user = MinLimitUid();
+	l.max_size = MailLimit();
+	l.off = explain(config_path, l.min_user, l.max_size, &l.err);
+	return l;
+}
+
+Limit proposed(int min_user, int max_size)
+{
+	Limit l;
+	l.min_user = min_user;
+	l.max_size = max_size;
+	l.proposed = true;
+	l.off = min_user == 0 ? Off::min_zero : max_size == 0 ? Off::max_zero : Off::none;
+	return l;
+}
+
+bool on(const Limit &limit)
+{
+	return limit.min_user != 0 && limit.max_size != 0;
+}
+
+bool covers(const Limit &limit, int uid)
+{
+	return on(limit) && uid >= limit.min_user;
+}
+
+} // namespace limitinfo

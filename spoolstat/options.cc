@@ -1,0 +1,153 @@
+// options - reading spoolstat's command line.
+//
+// Interface: options.h. Numbers are read with std::from_chars: decimal
+// only, no blanks, no '+', and a value outside the int range is an error.
+// Diagnostics are returned as text; nothing is printed here.
+#include "options.h"
+
+#include <getopt.h>
+
+#include <charconv>
+#include <cstring>
+#include <string_view>
+
+namespace options {
+
+const char usage[] =
+    "usage: spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--json]\n"
+    "       spoolstat --help | --version\n";
+
+namespace {
+
+enum { opt_what_if = 256, opt_json, opt_help, opt_version };
+
+// One whole decimal int; why not, as text, when it is not one.
+bool whole_int(std::string_view s, int *out, std::string *why)
+{
+	int value = 0;
+	auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+	if (s.empty() || ec == std::errc::invalid_argument || end != s.data() + s.size()) {
+		*why = "is not a decimal number";
+		return false;
+	}
+	if (ec == std::errc::result_out_of_range) {
+		*why = "is out of range (-2147483648 to 2147483647)";
+		return false;
+	}
+	*out = value;
+	return true;
+}
+
+// The option getopt_long just refused, as the user wrote it. getopt sets
+// optopt to the short letter (or a long option's value, or 0 for an unknown
+// long option); a long option's word is the argument just passed over.
+std::string culprit(char *argv[])
+{
+	std::string_view word = argv[optind - 1];
+	bool is_long = word.starts_with("--") &&
+	               (optopt == 0 || optopt >= opt_what_if || optopt == 'a' || optopt == 't');
+	if (is_long)
+		return std::string(word.substr(0, word.find('=')));
+	return std::string("-") + static_cast<char>(optopt);
+}
+
+} // namespace
+
+bool parse_proposal(const char *arg, Proposal *out, std::string *error)
+{
+	std::string_view s = arg;
+	std::size_t colon = s.find(':');
+	if (colon == std::string_view::npos) {
+		*error = "--what-if " + std::string(s) + ": expected MIN:MAX";
+		return false;
+	}
+	std::string why;
+	Proposal p;
+	if (!whole_int(s.substr(0, colon), &p.min_user, &why)) {
+		*error = "--what-if " + std::string(s) + ": MIN " + why;
+		return false;
+	}
+	if (!whole_int(s.substr(colon + 1), &p.max_size, &why)) {
+		*error = "--what-if " + std::string(s) + ": MAX " + why;
+		return false;
+	}
+	*out = p;
+	return true;
+}
+
+bool parse_percent(const char *arg, int *out, std::string *error)
+{
+	std::string_view s = arg;
+	if (!s.empty() && s.back() == '%')
+		s.remove_suffix(1);
+	int value = 0;
+	std::string why;
+	if (!whole_int(s, &value, &why) || value < 0 || value > 100) {
+		*error = "-t " + std::string(arg) + ": PERCENT must be a whole number from 0 to 100";
+		return false;
+	}
+	*out = value;
+	return true;
+}
+
+bool parse(int argc, char *argv[], Options *out, std::string *error)
+{
+	static const option longs[] = {
+		{"all", no_argument, nullptr, 'a'},
+		{"threshold", required_argument, nullptr, 't'},
+		{"what-if", required_argument, nullptr, opt_what_if},
+		{"json", no_argument, nullptr, opt_json},
+		{"help", no_argument, nullptr, opt_help},
+		{"version", no_argument, nullptr, opt_version},
+		{nullptr, 0, nullptr, 0},
+	};
+	Options o;
+	optind = 0; // start afresh, also on a second call
+	opterr = 0; // we word the messages ourselves
+	for (;;) {
+		int c = getopt_long(argc, argv, "+:at:", longs, nullptr);
+		if (c == -1)
+			break;
+		switch (c) {
+		case 'a':
+			o.all = true;
+			break;
+		case 't':
+			if (!parse_percent(optarg, &o.percent, error))
+				return false;
+			break;
+		case opt_what_if:
+			if (!parse_proposal(optarg, &o.proposal, error))
+				return false;
+			o.what_if = true;
+			break;
+		case opt_json:
+			o.json = true;
+			break;
+		case opt_help:
+			o.help = true;
+			break;
+		case opt_version:
+			o.version = true;
+			break;
+		case ':':
+			*error = culprit(argv) + ": needs an argument";
+			return false;
+		default: {
+			// A known long option refused for an argument it does
+			// not take, or an option we do not know.
+			bool known = optopt >= opt_what_if || optopt == 'a';
+			*error = culprit(argv) + (known ? ": takes no argument" : ": unknown option");
+			return false;
+		}
+		}
+	}
+	if (optind < argc) {
+		*error = std::string(argv[optind]) + ": unexpected argument";
+		return false;
+	}
+	*out = o;
+	return true;
+}
+
+} // namespace options
