@@ -28,6 +28,7 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#include <sys/platform/x86.h>
 #endif
 
 #include "../common/decimal.h"
@@ -152,7 +153,9 @@ static const char *find(const char *p, const char *end, const char *needle, std:
 	if (static_cast<std::size_t>(end - p) < m)
 		return end;
 #if defined(__x86_64__)
-	static const bool avx2 = __builtin_cpu_supports("avx2");
+	// From what the C library found at start: asking the processor
+	// again would cost more than a small scan.
+	static const bool avx2 = CPU_FEATURE_ACTIVE(AVX2);
 	return avx2 ? find_avx2(p, end, needle, m) : find_sse2(p, end, needle, m);
 #else
 	return find_bytes(p, end, needle, m);
