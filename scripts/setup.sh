@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-	libgdbm-compat-dev libgdbm-dev util-linux strace"
+	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
