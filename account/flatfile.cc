@@ -90,9 +90,9 @@ static bool fill(Reader &r)
 	}
 }
 
-// Finding a needle: the places holding its first byte with its last byte
-// m - 1 further on are picked out a vector at a time, and only those are
-// compared whole. Each returns the first place in [p, end - m] where the m
+// Finding a needle: the places holding its first byte, with its middle and
+// last bytes at their distances further on, are picked out a vector at a
+// time, and only those are compared whole. Each returns the first place in [p, end - m] where the m
 // bytes of needle (m >= 1) occur, or end.
 static const char *find_bytes(const char *p, const char *end, const char *needle, std::size_t m)
 {
@@ -108,21 +108,28 @@ static const char *find_bytes(const char *p, const char *end, const char *needle
 }
 
 #if defined(__x86_64__)
+// The candidates are gathered by a loop that calls nothing, so that its
+// vectors stay in registers; each batch is then checked with memcmp.
 static const char *find_sse2(const char *p, const char *end, const char *needle, std::size_t m)
 {
 	const char *last = end - m;
-	const __m128i first = _mm_set1_epi8(needle[0]);
-	const __m128i final = _mm_set1_epi8(needle[m - 1]);
-	for (; last - p >= 15; p += 16) {
-		__m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-		__m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + m - 1));
-		auto mask = static_cast<unsigned>(_mm_movemask_epi8(
-		    _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, final))));
-		for (; mask != 0; mask &= mask - 1) {
-			const char *at = p + __builtin_ctz(mask);
-			if (std::memcmp(at, needle, m) == 0)
-				return at;
+	const std::size_t half = m / 2;
+	while (last - p >= 15) {
+		unsigned mask = 0;
+		const __m128i first = _mm_set1_epi8(needle[0]);
+		const __m128i middle = _mm_set1_epi8(needle[half]);
+		const __m128i final = _mm_set1_epi8(needle[m - 1]);
+		for (; last - p >= 15 && mask == 0; p += 16) {
+			__m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+			__m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + half));
+			__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + m - 1));
+			mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+			    _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, middle)),
+			    _mm_cmpeq_epi8(c, final))));
 		}
+		for (const char *at = p - 16; mask != 0; mask &= mask - 1)
+			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
+				return at + __builtin_ctz(mask);
 	}
 	return find_bytes(p, end, needle, m);
 }
@@ -131,18 +138,23 @@ __attribute__((target("avx2")))
 static const char *find_avx2(const char *p, const char *end, const char *needle, std::size_t m)
 {
 	const char *last = end - m;
-	const __m256i first = _mm256_set1_epi8(needle[0]);
-	const __m256i final = _mm256_set1_epi8(needle[m - 1]);
-	for (; last - p >= 31; p += 32) {
-		__m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-		__m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
-		auto mask = static_cast<unsigned>(_mm256_movemask_epi8(
-		    _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, final))));
-		for (; mask != 0; mask &= mask - 1) {
-			const char *at = p + __builtin_ctz(mask);
-			if (std::memcmp(at, needle, m) == 0)
-				return at;
+	const std::size_t half = m / 2;
+	while (last - p >= 31) {
+		unsigned mask = 0;
+		const __m256i first = _mm256_set1_epi8(needle[0]);
+		const __m256i middle = _mm256_set1_epi8(needle[half]);
+		const __m256i final = _mm256_set1_epi8(needle[m - 1]);
+		for (; last - p >= 31 && mask == 0; p += 32) {
+			__m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+			__m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + half));
+			__m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
+			mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+			    _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, middle)),
+			    _mm256_cmpeq_epi8(c, final))));
 		}
+		for (const char *at = p - 32; mask != 0; mask &= mask - 1)
+			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
+				return at + __builtin_ctz(mask);
 	}
 	return find_sse2(p, end, needle, m);
 }
