@@ -14,6 +14,7 @@
 // milliseconds, peak RSS in KiB, and the median over the first command's.
 // Exit: 0; 1 when any run did not exit 0 (its label says so); 64 usage;
 // 71 when a program cannot be started ("proc_bench: PROGRAM: reason").
+// Reads /proc/PID/status of its own children only. Single-threaded.
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/ptrace.h>

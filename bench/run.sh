@@ -4,7 +4,9 @@
 # Builds the benchmarks into build/ (-DBENCH=ON), makes password files of
 # 1,000, 100,000 and 1,000,000 accounts with their hashed databases (kept in
 # build/bench-data/ and remade only when missing or when pwdb changed), then
-# reports, each figure a median, the ratios all from this one run:
+# reports, each figure a median, the ratios all from this one run (the
+# measured programs and benchmarks take turns, so a noisy moment on the
+# machine falls on all of them alike):
 #   1. whole processes: spoolnag on a 1,000-account host next to a static
 #      program that does nothing; one lookup of the last account per process
 #      (ours on the flat file and on the database, the C library's getpwuid,
@@ -31,7 +33,7 @@ if [ -n "$quick" ]; then
 	gbench="--benchmark_repetitions=1 --benchmark_min_time=0.01"
 else
 	sizes="1000 100000 1000000" proc_runs=500 lookup_runs=15
-	gbench="--benchmark_repetitions=7 --benchmark_report_aggregates_only=true"
+	gbench="--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true"
 fi
 
 cmake -S . -B build -G Ninja -DBENCH=ON > /dev/null
