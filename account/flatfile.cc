@@ -8,13 +8,28 @@
 // The Reader reads large blocks and hands out whole lines; a line is judged
 // by the bytes it really holds (a NUL inside a line does not hide its
 // newline). The Reader owns its descriptor; one Reader per thread.
+//
+// Keyed scans never copy or split a line that cannot match. A uid other than
+// 0 and the two saturated values can only come from a line holding its
+// digits, so the block is searched for them a vector at a time and only the
+// lines holding them have their uid field read; a name can only start a line
+// followed by ':', so the block is searched for a newline, the name and ':'.
+// The caller still splits and compares the lines handed out, so the rules of
+// the format are applied in one place only.
 #include "flatfile.h"
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#include <sys/platform/x86.h>
+#endif
 
 #include "../common/decimal.h"
 #include "strsep.h"
@@ -29,7 +44,7 @@ bool open(Reader &r, const char *path)
 	r.fd = fd;
 	r.eof = r.skipping = false;
 	r.error = 0;
-	r.pos = r.len = 0;
+	r.pos = r.len = line_size;
 	return true;
 }
 
@@ -37,7 +52,7 @@ bool rewind(Reader &r)
 {
 	r.eof = r.skipping = false;
 	r.error = 0;
-	r.pos = r.len = 0;
+	r.pos = r.len = line_size;
 	return ::lseek(r.fd, 0, SEEK_SET) == 0;
 }
 
@@ -46,22 +61,22 @@ void close(Reader &r)
 	if (r.fd >= 0)
 		::close(r.fd);
 	r.fd = -1;
-	r.pos = r.len = 0;
+	r.pos = r.len = line_size;
 }
 
-// Moves the unread tail to the front and appends what the file gives.
-// False at end of file or on an error.
+// Puts the unread tail (shorter than line_size) just in front of the block
+// area and reads the next block behind it. False at end of file or on an
+// error.
 static bool fill(Reader &r)
 {
 	if (r.eof)
 		return false;
-	if (r.pos > 0) {
-		std::memmove(r.buf, r.buf + r.pos, r.len - r.pos);
-		r.len -= r.pos;
-		r.pos = 0;
-	}
+	std::size_t tail = r.len - r.pos;
+	std::memmove(r.buf + line_size - tail, r.buf + r.pos, tail);
+	r.pos = line_size - tail;
+	r.len = line_size;
 	for (;;) {
-		ssize_t got = ::read(r.fd, r.buf + r.len, sizeof r.buf - r.len);
+		ssize_t got = ::read(r.fd, r.buf + line_size, block_size);
 		if (got > 0) {
 			r.len += static_cast<std::size_t>(got);
 			return true;
@@ -75,25 +90,131 @@ static bool fill(Reader &r)
 	}
 }
 
-bool next_line(Reader &r, const char **start, std::size_t *n)
+// Finding a needle: the places holding its first byte, with its middle and
+// last bytes at their distances further on, are picked out a vector at a
+// time, and only those are compared whole. Each returns the first place in [p, end - m] where the m
+// bytes of needle (m >= 1) occur, or end.
+static const char *find_bytes(const char *p, const char *end, const char *needle, std::size_t m)
+{
+	const char *last = end - m;
+	for (; p <= last; p++) {
+		p = static_cast<const char *>(std::memchr(p, needle[0], static_cast<std::size_t>(last - p) + 1));
+		if (p == nullptr)
+			return end;
+		if (std::memcmp(p, needle, m) == 0)
+			return p;
+	}
+	return end;
+}
+
+#if defined(__x86_64__)
+// The candidates are gathered by a loop that calls nothing, so that its
+// vectors stay in registers; each batch is then checked with memcmp.
+static const char *find_sse2(const char *p, const char *end, const char *needle, std::size_t m)
+{
+	const char *last = end - m;
+	const std::size_t half = m / 2;
+	while (last - p >= 15) {
+		unsigned mask = 0;
+		const __m128i first = _mm_set1_epi8(needle[0]);
+		const __m128i middle = _mm_set1_epi8(needle[half]);
+		const __m128i final = _mm_set1_epi8(needle[m - 1]);
+		for (; last - p >= 15 && mask == 0; p += 16) {
+			__m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+			__m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + half));
+			__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + m - 1));
+			mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
+			    _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, middle)),
+			    _mm_cmpeq_epi8(c, final))));
+		}
+		for (const char *at = p - 16; mask != 0; mask &= mask - 1)
+			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
+				return at + __builtin_ctz(mask);
+	}
+	return find_bytes(p, end, needle, m);
+}
+
+__attribute__((target("avx2")))
+static const char *find_avx2(const char *p, const char *end, const char *needle, std::size_t m)
+{
+	const char *last = end - m;
+	const std::size_t half = m / 2;
+	while (last - p >= 31) {
+		unsigned mask = 0;
+		const __m256i first = _mm256_set1_epi8(needle[0]);
+		const __m256i middle = _mm256_set1_epi8(needle[half]);
+		const __m256i final = _mm256_set1_epi8(needle[m - 1]);
+		for (; last - p >= 31 && mask == 0; p += 32) {
+			__m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
+			__m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + half));
+			__m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
+			mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
+			    _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, middle)),
+			    _mm256_cmpeq_epi8(c, final))));
+		}
+		for (const char *at = p - 32; mask != 0; mask &= mask - 1)
+			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
+				return at + __builtin_ctz(mask);
+	}
+	return find_sse2(p, end, needle, m);
+}
+#endif
+
+static const char *find(const char *p, const char *end, const char *needle, std::size_t m)
+{
+	if (static_cast<std::size_t>(end - p) < m)
+		return end;
+#if defined(__x86_64__)
+	// From what the C library found at start: asking the processor
+	// again would cost more than a small scan.
+	static const bool avx2 = CPU_FEATURE_ACTIVE(AVX2);
+	return avx2 ? find_avx2(p, end, needle, m) : find_sse2(p, end, needle, m);
+#else
+	return find_bytes(p, end, needle, m);
+#endif
+}
+
+// The next line that ends with a newline and fits line_size, and for which
+// take(start, size) holds. Lines for which it does not are consumed.
+// seek(p, end) narrows the search: it returns a place in [p, end] such that
+// no line ending before it can be taken (p itself to look at every line).
+template <typename Seek, typename Take>
+static bool scan(Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
 {
 	for (;;) {
-		const char *from = r.buf + r.pos;
-		const void *nl = std::memchr(from, '\n', r.len - r.pos);
-		if (nl != nullptr) {
-			std::size_t size = static_cast<std::size_t>(
-			    static_cast<const char *>(nl) - from) + 1;
-			r.pos += size;
+		const char *p = r.buf + r.pos;
+		const char *end = r.buf + r.len;
+		for (;;) {
+			const char *hit = seek(p, end);
+			if (hit != p) {
+				// Pass over the lines before the one holding hit.
+				const void *nl = ::memrchr(p, '\n', static_cast<std::size_t>(hit - p));
+				if (nl != nullptr) {
+					p = static_cast<const char *>(nl) + 1;
+					r.skipping = false;
+				}
+			}
+			if (hit == end)
+				break;
+			const char *nl = static_cast<const char *>(
+			    std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+			if (nl == nullptr)
+				break;
+			const char *from = p;
+			std::size_t size = static_cast<std::size_t>(nl - from) + 1;
+			p = nl + 1;
 			if (r.skipping) {
 				r.skipping = false;
 				continue;
 			}
-			if (size > line_size - 1)
+			if (size > line_size - 1 || !take(from, size))
 				continue;
+			r.pos = static_cast<std::size_t>(p - r.buf);
 			*start = from;
 			*n = size;
 			return true;
 		}
+		r.pos = static_cast<std::size_t>(p - r.buf);
 		// No newline in what is held: an over-long line is dropped as
 		// it streams past; anything else waits for more bytes.
 		if (r.len - r.pos >= line_size - 1) {
@@ -103,6 +224,98 @@ bool next_line(Reader &r, const char **start, std::size_t *n)
 		if (!fill(r))
 			return false;
 	}
+}
+
+static const char *every_line(const char *p, const char *)
+{
+	return p;
+}
+
+bool next_line(Reader &r, const char **start, std::size_t *n)
+{
+	return scan(r, every_line, [](const char *, std::size_t) { return true; }, start, n);
+}
+
+static bool blank(char c)
+{
+	// The white space atoi skips, less the newline, which ends a field.
+	return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The id whose text starts at p, as split gives it: leading blanks, a sign
+// and digits, saturated to 32 bits, 0 when no digit follows. The text ends
+// at end or at the first byte that cannot continue it (':' and NUL included).
+static int raw_id(const char *p, const char *end)
+{
+	while (p < end && blank(*p))
+		p++;
+	bool negative = false;
+	if (p < end && (*p == '+' || *p == '-'))
+		negative = *p++ == '-';
+	// Stop growing once past the 32-bit range: saturation is all that is left.
+	constexpr long long past = 1LL << 32;
+	long long v = 0;
+	for (; p < end && *p >= '0' && *p <= '9'; p++)
+		if (v < past)
+			v = v * 10 + (*p - '0');
+	if (negative)
+		return v > -static_cast<long long>(INT_MIN) ? INT_MIN : static_cast<int>(-v);
+	return v > INT_MAX ? INT_MAX : static_cast<int>(v);
+}
+
+bool next_uid_line(Reader &r, uid_t uid, const char **start, std::size_t *n)
+{
+	auto take = [uid](const char *line, std::size_t size) {
+		// An accepted line has ':' after its name and after its
+		// password field; the user id follows.
+		const char *end = line + size - 1;
+		const char *p = line;
+		while (p < end && *p != ':')
+			p++;
+		for (p++; p < end && *p != ':'; p++)
+			;
+		if (p >= end)
+			return false;
+		return static_cast<uid_t>(raw_id(p + 1, end)) == uid;
+	};
+	// Any text that converts to a value other than 0 and the two
+	// saturated ones holds the value's digits without leading zeros; only
+	// lines that hold them are examined.
+	int value = static_cast<int>(uid);
+	if (value == 0 || value == INT_MAX || value == INT_MIN)
+		return scan(r, every_line, take, start, n);
+	char digits[16];
+	char *d = digits + sizeof digits;
+	for (long long v = value < 0 ? -static_cast<long long>(value) : value; v != 0; v /= 10)
+		*--d = static_cast<char>('0' + v % 10);
+	std::size_t m = static_cast<std::size_t>(digits + sizeof digits - d);
+	auto seek = [d, m](const char *p, const char *end) { return find(p, end, d, m); };
+	return scan(r, seek, take, start, n);
+}
+
+bool next_name_line(Reader &r, const char *name, const char **start, std::size_t *n)
+{
+	std::size_t len = std::strlen(name);
+	auto take = [name, len](const char *line, std::size_t size) {
+		return size > len + 1 && std::memcmp(line, name, len) == 0 && line[len] == ':';
+	};
+	// An accepted line that fits starts with the name and a ':': look for
+	// a newline followed by them (or for them at the very start).
+	char needle[line_size + 1];
+	if (len + 2 > sizeof needle) {
+		auto nothing = [](const char *, const char *end) { return end; };
+		return scan(r, nothing, take, start, n);
+	}
+	needle[0] = '\n';
+	std::memcpy(needle + 1, name, len);
+	needle[len + 1] = ':';
+	auto seek = [&](const char *p, const char *end) {
+		if (static_cast<std::size_t>(end - p) <= len || take(p, len + 2))
+			return p;
+		const char *hit = find(p, end, needle, len + 2);
+		return hit == end ? end : hit + 1;
+	};
+	return scan(r, seek, take, start, n);
 }
 
 bool split(char *line, passwd *pw)

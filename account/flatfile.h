@@ -15,15 +15,21 @@ namespace account::flat {
 // characters or more (newline not counted) are skipped.
 inline constexpr std::size_t line_size = 1024;
 
+// Bytes asked of the file at a time.
+inline constexpr std::size_t block_size = 1 << 17;
+
 // A buffered reader over one descriptor. Owns the descriptor while open.
+// Blocks are read at buf + line_size; the unfinished line at the end of a
+// block (always shorter than line_size) is copied just in front of the next
+// one, so the file is read in whole blocks and no line is moved twice.
 struct Reader {
 	int fd = -1;
 	bool eof = false;     // end of file seen; sticky until rewound
 	int error = 0;        // errno of a failed read, which also ends the file
 	bool skipping = false; // inside an over-long line
 	std::size_t pos = 0;  // next unread byte in buf
-	std::size_t len = 0;  // bytes held in buf
-	char buf[1 << 16];
+	std::size_t len = 0;  // end of the bytes held in buf
+	char buf[line_size + block_size];
 };
 
 // Opens path read-only; false when it cannot be opened.
@@ -36,6 +42,15 @@ void close(Reader &r);
 // *start, newline included. Over-long lines and a last line without a
 // newline are passed over. False at end of file (or on a read error).
 bool next_line(Reader &r, const char **start, std::size_t *n);
+
+// Like next_line, but passes over every line that cannot be an accepted
+// account with this user id (or, for next_name_line, exactly this login
+// name), judging from the raw bytes without copying or splitting them.
+// A line handed out may still fail to split or to match: the caller splits
+// it and compares as usual. Lines passed over are consumed, so the reader
+// stands after the line handed out, as after next_line.
+bool next_uid_line(Reader &r, uid_t uid, const char **start, std::size_t *n);
+bool next_name_line(Reader &r, const char *name, const char **start, std::size_t *n);
 
 // Splits a NUL-terminated line held in a writable buffer in place at ':' and
 // '\n' into pw (name, password, uid, gid, gecos, dir, shell; other fields

@@ -94,20 +94,27 @@ int start_pw(int want_file)
 	return 1;
 }
 
+// Splits the line of n bytes at start into _pw_passwd (its strings in line);
+// 0, with _pw_passwd unchanged, when the line is not an accepted account.
+int take_line(const char *start, std::size_t n)
+{
+	std::memcpy(line, start, n);
+	line[n] = '\0';
+	passwd pw{};
+	if (!flat::split(line, &pw))
+		return 0;
+	_pw_passwd = pw;
+	return 1;
+}
+
 // Reads the next accepted flat-file line into _pw_passwd; 0 at end of file.
 int scanpw()
 {
 	const char *start;
 	std::size_t n;
-	while (flat::next_line(*_pw_fp, &start, &n)) {
-		std::memcpy(line, start, n);
-		line[n] = '\0';
-		passwd pw{};
-		if (flat::split(line, &pw)) {
-			_pw_passwd = pw;
+	while (flat::next_line(*_pw_fp, &start, &n))
+		if (take_line(start, n))
 			return 1;
-		}
-	}
 	return 0;
 }
 
@@ -158,8 +165,11 @@ passwd *getpwuid(uid_t uid)
 		std::uint32_t key = uid;
 		found = fetch_pw(&key, sizeof key);
 	} else {
-		while (!found && scanpw())
-			found = _pw_passwd.pw_uid == uid;
+		// Only lines whose raw uid field matches are copied and split.
+		const char *start;
+		std::size_t n;
+		while (!found && flat::next_uid_line(*_pw_fp, uid, &start, &n))
+			found = take_line(start, n) && _pw_passwd.pw_uid == uid;
 	}
 	return finish_lookup(found);
 }
@@ -172,8 +182,10 @@ passwd *getpwnam(const char *name)
 	if (_pw_db != nullptr) {
 		found = fetch_pw(name, std::strlen(name));
 	} else {
-		while (!found && scanpw())
-			found = std::strcmp(_pw_passwd.pw_name, name) == 0;
+		const char *start;
+		std::size_t n;
+		while (!found && flat::next_name_line(*_pw_fp, name, &start, &n))
+			found = take_line(start, n) && std::strcmp(_pw_passwd.pw_name, name) == 0;
 	}
 	return finish_lookup(found);
 }

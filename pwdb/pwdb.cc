@@ -10,7 +10,8 @@
 // account is stored twice: under its name and under its uid. The database is
 // written to temporary files beside FILE and renamed into place only when
 // complete: a reader never sees a half-built database, and a failure leaves
-// the old one as it was.
+// the old one as it was. Its buckets grow with the file (bucket_size), so
+// that a lookup costs about the same for any number of accounts.
 //
 // Diagnostics: "pwdb: FILE: reason" on standard error; in check mode one line
 // per disagreement on standard output. Exit: 0 done (and, checking, no
@@ -128,6 +129,26 @@ bool sync_path(const char *path, int flags)
 	return ok;
 }
 
+// The bucket size for a password file of this many bytes. Every open of the
+// database reads its whole directory, which grows with the number of buckets:
+// with the default 4 KiB buckets it is 256 KiB for a million accounts, and
+// the open costs more than the lookup. Buckets that grow with the square
+// root of the number of accounts keep the directory about one bucket in size
+// (it holds about 1100 bytes per account divided by the bucket size), so a
+// lookup costs about the same at every size. They stop at 32 KiB: each open
+// allocates the directory and a bucket, and while the two stay under the C
+// library's 128 KiB trim threshold a process making many lookups reuses that
+// memory instead of faulting in fresh pages every time. Small files keep
+// 4 KiB buckets.
+int bucket_size(off_t file_bytes)
+{
+	long long accounts = file_bytes / 48 + 1; // lines are rarely shorter
+	int size = 4096;
+	while (size < 32768 && static_cast<long long>(size) * size < 1100 * accounts)
+		size *= 2;
+	return size;
+}
+
 int build(const std::string &file)
 {
 	static account::flat::Reader reader;
@@ -153,7 +174,17 @@ int build(const std::string &file)
 	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
 
 	mode_t mode = st.st_mode & 0666;
-	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT | O_TRUNC, mode);
+	// The .pag file is made first with buckets sized for the file (the
+	// ndbm interface cannot choose them); ndbm then adds the .dir file.
+	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB, static_cast<int>(mode),
+	                            nullptr);
+	if (pag == nullptr) {
+		int e = errno != 0 ? errno : EIO;
+		remove_temporaries();
+		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+	}
+	::gdbm_close(pag);
+	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, mode);
 	if (db == nullptr) {
 		int e = errno;
 		remove_temporaries();

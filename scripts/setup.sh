@@ -6,7 +6,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
-	libgdbm-compat-dev libgdbm-dev util-linux strace
+	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc"
 missing=
 for p in $packages; do

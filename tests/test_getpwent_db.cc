@@ -198,6 +198,25 @@ TEST_F(Database, GarbageOrUnreadableDatabaseIsNone)
 	EXPECT_EQ(name_of(account::getpwnam("z")), "z");
 }
 
+TEST_F(Database, LargeFileGetsAUsableDatabase)
+{
+	// Large enough for pwdb to choose buckets bigger than the default.
+	std::string many;
+	for (int i = 0; i < 30000; i++)
+		many += "user" + std::to_string(i) + ":x:" + std::to_string(100000 + i) +
+		        ":100:User Number " + std::to_string(i) + ",,,:/home/user" + std::to_string(i) +
+		        ":/bin/sh\n";
+	build(many, "");
+	for (int i : {0, 1, 14999, 29998, 29999}) {
+		passwd *pw = account::getpwuid(static_cast<uid_t>(100000 + i));
+		ASSERT_NE(pw, nullptr) << i;
+		EXPECT_EQ(name_of(pw), "user" + std::to_string(i));
+		EXPECT_EQ(account::getpwnam(("user" + std::to_string(i)).c_str())->pw_uid,
+		          static_cast<uid_t>(100000 + i));
+	}
+	EXPECT_EQ(account::getpwuid(130000), nullptr);
+}
+
 TEST_F(Database, TruncatedDatabaseDoesNotCrash)
 {
 	std::string many;

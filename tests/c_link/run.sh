@@ -13,7 +13,9 @@ exports=$(nm -g --defined-only "$lib" | awk 'NF == 3 { print $3 }' | sort | tr '
 [ "$exports" = "MailLimit MinLimitUid OverMailLimit " ] || fail "exports: $exports"
 undefined=$(nm -u "$lib" | awk 'NF == 2 { print $2 }' | grep -E '^_Z|__cxa|__gxx|_Unwind' )
 [ -z "$undefined" ] || fail "needs the C++ runtime: $undefined"
-lookups=$(nm -u "$spoolnag" | grep -E ' (getpwuid|getpwnam|getpwent|setpwent|endpwent)(@|$)')
+# Undefined (taken from the shared C library) or, in a static spoolnag,
+# linked in from the C library's archive.
+lookups=$(nm "$spoolnag" | grep -E ' [UTtWw] (getpwuid|getpwnam|getpwent|setpwent|endpwent)(@|$)')
 [ -z "$lookups" ] || fail "spoolnag takes lookups from the C library: $lookups"
 
 tmp=$(mktemp -d) || exit 1
