@@ -85,7 +85,8 @@ TEST_F(PasswdFile, NameMatchIsExact)
 
 TEST_F(PasswdFile, MissingFileFindsNothing)
 {
-	account::setpwfile((dir / "absent").c_str());
+	std::string absent = (dir / "absent").string();
+	account::setpwfile(absent.c_str());
 	EXPECT_EQ(account::getpwuid(0), nullptr);
 	EXPECT_EQ(account::getpwnam("root"), nullptr);
 	EXPECT_EQ(account::getpwent(), nullptr);
