@@ -157,7 +157,7 @@ int build(const std::string &file)
 	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
 
 	mode_t mode = st.st_mode & 0666;
-	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT | O_TRUNC, mode);
+	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT | O_TRUNC, static_cast<int>(mode));
 	if (db == nullptr) {
 		int e = errno;
 		remove_temporaries();
