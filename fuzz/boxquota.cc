@@ -69,8 +69,8 @@ bool number(std::string_view piece, int *out)
 		if (magnitude > (std::uint64_t{1} << 32))
 			magnitude = std::uint64_t{1} << 32;
 	}
-	std::int64_t value = negative ? -static_cast<std::int64_t>(magnitude)
-	                              : static_cast<std::int64_t>(magnitude);
+	std::int64_t value =
+	    negative ? -static_cast<std::int64_t>(magnitude) : static_cast<std::int64_t>(magnitude);
 	*out = value > INT_MAX ? INT_MAX : value < INT_MIN ? INT_MIN : static_cast<int>(value);
 	return true;
 }

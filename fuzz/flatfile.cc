@@ -58,7 +58,8 @@ std::int64_t leading(std::string_view s)
 		negative = s[i++] == '-';
 	std::int64_t magnitude = 0;
 	for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++)
-		magnitude = std::min<std::int64_t>(magnitude * 10 + (s[i] - '0'), std::int64_t{1} << 40);
+		magnitude =
+		    std::min<std::int64_t>(magnitude * 10 + (s[i] - '0'), std::int64_t{1} << 40);
 	return negative ? -magnitude : magnitude;
 }
 
@@ -78,6 +79,7 @@ std::vector<Account> model(std::string_view file)
 		// The line as a C string, newline included unless a NUL comes first.
 		std::string text(file.substr(at, nl + 1 - at));
 		std::vector<std::string> fields;
+		fields.reserve(8);
 		for (const char *p = text.c_str();; p++) {
 			std::size_t n = std::strcspn(p, ":\n");
 			fields.emplace_back(p, n);
@@ -114,18 +116,18 @@ void same(const passwd *got, const Account *want, std::string_view file, const c
 		                got != nullptr ? got->pw_name : "");
 		return;
 	}
-	harness::expect(got != nullptr, "%s: none, want \"%s\"", call, want->name.c_str());
+	if (got == nullptr)
+		harness::fail("%s: none, want \"%s\"", call, want->name.c_str());
 	std::string pass = password(*want, file);
-	harness::expect(got->pw_name == want->name && got->pw_passwd == pass &&
-	                    got->pw_uid == static_cast<uid_t>(want->uid) &&
-	                    got->pw_gid == static_cast<gid_t>(want->gid) &&
-	                    got->pw_gecos == want->gecos && got->pw_dir == want->dir &&
-	                    got->pw_shell == want->shell,
-	                "%s: got %s:%s:%d:%d:%s:%s:%s, want %s:%s:%d:%d:%s:%s:%s", call,
-	                got->pw_name, got->pw_passwd, static_cast<int>(got->pw_uid),
-	                static_cast<int>(got->pw_gid), got->pw_gecos, got->pw_dir, got->pw_shell,
-	                want->name.c_str(), pass.c_str(), want->uid, want->gid,
-	                want->gecos.c_str(), want->dir.c_str(), want->shell.c_str());
+	harness::expect(
+	    got->pw_name == want->name && got->pw_passwd == pass &&
+	        got->pw_uid == static_cast<uid_t>(want->uid) &&
+	        got->pw_gid == static_cast<gid_t>(want->gid) && got->pw_gecos == want->gecos &&
+	        got->pw_dir == want->dir && got->pw_shell == want->shell,
+	    "%s: got %s:%s:%d:%d:%s:%s:%s, want %s:%s:%d:%d:%s:%s:%s", call, got->pw_name,
+	    got->pw_passwd, static_cast<int>(got->pw_uid), static_cast<int>(got->pw_gid),
+	    got->pw_gecos, got->pw_dir, got->pw_shell, want->name.c_str(), pass.c_str(), want->uid,
+	    want->gid, want->gecos.c_str(), want->dir.c_str(), want->shell.c_str());
 }
 
 // getpwent from the first line: every accepted line, then none twice.
@@ -156,7 +158,7 @@ std::size_t first_name(const std::vector<Account> &want, const std::string &name
 	return i;
 }
 
-const Account *at(const std::vector<Account> &want, std::size_t i)
+const Account *nth(const std::vector<Account> &want, std::size_t i)
 {
 	return i < want.size() ? &want[i] : nullptr;
 }
@@ -171,9 +173,9 @@ void keyed(const std::vector<Account> &want, std::string_view file)
 		names.insert(want[i].name);
 	}
 	for (uid_t uid : uids)
-		same(account::getpwuid(uid), at(want, first_uid(want, uid)), file, "getpwuid");
+		same(account::getpwuid(uid), nth(want, first_uid(want, uid)), file, "getpwuid");
 	for (const std::string &name : names)
-		same(account::getpwnam(name.c_str()), at(want, first_name(want, name)), file,
+		same(account::getpwnam(name.c_str()), nth(want, first_name(want, name)), file,
 		     "getpwnam");
 }
 
@@ -183,11 +185,11 @@ void stay_open(const std::vector<Account> &want, std::string_view file)
 {
 	account::endpwent();
 	harness::expect(account::setpassent(1) == 1, "setpassent(1) failed");
-	same(account::getpwent(), at(want, 0), file, "getpwent after setpassent");
+	same(account::getpwent(), nth(want, 0), file, "getpwent after setpassent");
 	uid_t uid = want.size() > 1 ? static_cast<uid_t>(want[1].uid) : 4242;
 	std::size_t found = first_uid(want, uid);
-	same(account::getpwuid(uid), at(want, found), file, "getpwuid, stay-open");
-	same(account::getpwent(), at(want, found + 1), file, "getpwent after a lookup");
+	same(account::getpwuid(uid), nth(want, found), file, "getpwuid, stay-open");
+	same(account::getpwent(), nth(want, found + 1), file, "getpwent after a lookup");
 	account::setpassent(0);
 	account::endpwent();
 }
@@ -221,7 +223,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
 	// The reader takes the file in 64 KiB blocks: put a block boundary
 	// somewhere inside the input, at a place that depends on it.
-	std::size_t split = size == 0 ? 0 : (data[0] * 131u + size) % (size + 1);
+	std::size_t split = 0;
+	if (size > 0)
+		split = (static_cast<std::size_t>(data[0]) * 131 + size) % (size + 1);
 	std::string padded = padding((std::size_t{1} << 16) - split);
 	padded.append(input);
 	harness::put_file(path, padded);

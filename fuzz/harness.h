@@ -19,16 +19,34 @@
 
 namespace harness {
 
+// printf-style reports, checked by the compiler (hence C variadics).
+inline void vreport(const char *format, std::va_list args)
+{
+	std::fputs("property violated: ", stderr);
+	std::vfprintf(stderr, format, args);
+	std::fputc('\n', stderr);
+}
+
+// Reports a violated property and aborts.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
+[[noreturn, gnu::format(printf, 1, 2)]] inline void fail(const char *format, ...)
+{
+	std::va_list args;
+	va_start(args, format);
+	vreport(format, args);
+	va_end(args);
+	std::abort();
+}
+
 // Aborts with the message when the property does not hold.
+// NOLINTNEXTLINE(cert-dcl50-cpp)
 [[gnu::format(printf, 2, 3)]] inline void expect(bool holds, const char *format, ...)
 {
 	if (holds)
 		return;
 	std::va_list args;
 	va_start(args, format);
-	std::fputs("property violated: ", stderr);
-	std::vfprintf(stderr, format, args);
-	std::fputc('\n', stderr);
+	vreport(format, args);
 	va_end(args);
 	std::abort();
 }

@@ -88,8 +88,10 @@ bool unpack(std::string_view v, std::size_t size, const Layout &want)
 	const char *got[5] = {pw.pw_name, pw.pw_passwd, pw.pw_gecos, pw.pw_dir, pw.pw_shell};
 	const char *end = buf.get() + size;
 	for (int i = 0; i < 5; i++) {
-		harness::expect(got[i] >= buf.get() && got[i] < end &&
-		                    std::memchr(got[i], '\0', static_cast<std::size_t>(end - got[i])),
+		std::size_t room = got[i] >= buf.get() && got[i] < end
+		                       ? static_cast<std::size_t>(end - got[i])
+		                       : 0;
+		harness::expect(room > 0 && std::memchr(got[i], '\0', room) != nullptr,
 		                "string %d is not inside the buffer", i);
 		harness::expect(std::string_view(got[i]) == want.strings[i],
 		                "string %d differs from the value", i);

@@ -44,7 +44,10 @@ struct ReadCase {
 };
 
 // Named in test output; printing the raw bytes would read the padding.
-void PrintTo(const ReadCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const ReadCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class ConfigReading : public testing::TestWithParam<ReadCase> {};
 
@@ -96,7 +99,10 @@ struct RuleCase {
 };
 
 // Named in test output; printing the raw bytes would read the padding.
-void PrintTo(const RuleCase &c, std::ostream *os) { *os << "uid " << c.uid << " size " << c.size; }
+void PrintTo(const RuleCase &c, std::ostream *os)
+{
+	*os << "uid " << c.uid << " size " << c.size;
+}
 
 class OverLimit : public testing::TestWithParam<RuleCase> {};
 

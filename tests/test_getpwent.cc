@@ -40,7 +40,10 @@ struct LineCase {
 };
 
 // Named in test output; printing the raw bytes would read the padding.
-void PrintTo(const LineCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const LineCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class FlatLines : public PasswdFile, public testing::WithParamInterface<LineCase> {};
 
@@ -197,7 +200,10 @@ struct PrivCase {
 };
 
 // Named in test output; printing the raw bytes would read the padding.
-void PrintTo(const PrivCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const PrivCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class Retrieval : public PasswdFile, public testing::WithParamInterface<PrivCase> {};
 

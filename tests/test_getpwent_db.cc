@@ -135,7 +135,10 @@ struct Malformed {
 };
 
 // Named in test output; printing the raw bytes would read the padding.
-void PrintTo(const Malformed &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const Malformed &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 std::string ids(std::uint32_t uid, std::uint32_t gid)
 {

@@ -98,8 +98,12 @@ int main(int argc, char **argv)
 		return chmod(path, 0600) == 0 ? 0 : 1;
 	if (strcmp(a, "mmap") == 0)
 		return map_shared(path);
-	snprintf(other, sizeof other, "%s.%s", path,
-	         strcmp(a, "mkdir") == 0 ? "d" : strcmp(a, "symlink") == 0 ? "ln" : "new");
+	const char *suffix = "new";
+	if (strcmp(a, "mkdir") == 0)
+		suffix = "d";
+	else if (strcmp(a, "symlink") == 0)
+		suffix = "ln";
+	snprintf(other, sizeof other, "%s.%s", path, suffix);
 	if (strcmp(a, "rename") == 0)
 		return rename(path, other) == 0 ? 0 : 1;
 	if (strcmp(a, "mkdir") == 0)
