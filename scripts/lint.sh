@@ -49,5 +49,5 @@ if [ -n "$unformatted" ]; then
 	fi
 fi
 
-[ $status = 0 ] && echo "lint: clean"
+[ $status = 0 ] && echo "lint: passed"
 exit $status
