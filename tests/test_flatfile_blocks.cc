@@ -3,6 +3,7 @@
 // or skipped exactly as anywhere else, and the line after it kept.
 #include <algorithm>
 #include <cstddef>
+#include <ostream>
 #include <string>
 
 #include "account_fixture.h"
@@ -39,6 +40,11 @@ struct Straddle {
 	std::size_t length; // of the line the boundary cuts
 	bool accepted;
 };
+
+void PrintTo(const Straddle &s, std::ostream *os)
+{
+	*os << "length " << s.length;
+}
 
 class BlockBoundary : public PasswdFile, public testing::WithParamInterface<Straddle> {};
 
