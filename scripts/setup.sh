@@ -5,9 +5,13 @@
 set -eu
 cd "$(dirname "$0")/.."
 
+# The second line is for scripts/test.sh: the fuzz build (clang and its
+# sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
+# checking, and the static checks.
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
-	dpkg-dev file groff-base man-db mandoc"
+	dpkg-dev file groff-base man-db mandoc
+	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"

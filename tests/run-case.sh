@@ -22,6 +22,12 @@
 # the same both times and leave every file as it was. Needs root: exits 77
 # (skipped) without it, unless CI is set, where a skip would hide a missing
 # test.
+#
+# SPOOLNAG_WRAPPER (environment, optional): a command put before the program,
+# such as a memory checker or a tracer (split at blanks). It runs as UID in
+# the namespace, with WRAPPER_LOG naming a path prefix, outside the bound
+# folders, under which it may write its logs; they are shown when the case
+# fails. A wrapper reports a fault by changing the exit status.
 set -u
 bin=$(realpath "$1") case=$(realpath "$2")
 
@@ -75,12 +81,16 @@ snapshot() { (cd "$host" && find . -printf '%p %y %s %m %T@\n' | sort) ; }
 snapshot > "$tmp/before"
 
 read -r uid gid args < "$case/run"
+mkdir "$tmp/log"
+chown "$uid:$gid" "$tmp/log"
+export SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}"
 for n in 1 2; do
 	# shellcheck disable=SC2086 # the case's arguments are split on purpose
-	unshare -m --propagation private sh -c '
+	WRAPPER_LOG=$tmp/log/run$n unshare -m --propagation private sh -c '
 		if [ -n "$2" ]; then mount --bind "$2" /etc; else mount --bind "$1/passwd" /etc/passwd; fi &&
 		mount --bind "$1/mail" /var/mail || exit 99
-		cd / && shift 2 && export TZ=UTC0 && exec setpriv --reuid="$1" --regid="$2" --clear-groups "$3" ${4:+$4}
+		cd / && shift 2 && export TZ=UTC0 &&
+		exec setpriv --reuid="$1" --regid="$2" --clear-groups $SPOOLNAG_WRAPPER "$3" ${4:+$4}
 	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" \
 		> "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
@@ -102,6 +112,11 @@ done
 snapshot > "$tmp/after"
 if ! cmp -s "$tmp/before" "$tmp/after"; then
 	echo "FAIL: files changed:"; diff "$tmp/before" "$tmp/after"; fail=1
+fi
+if [ $fail != 0 ]; then
+	for f in "$tmp"/log/*; do
+		[ -s "$f" ] && { echo "--- ${f#"$tmp"/log/}:"; cat "$f"; }
+	done
 fi
 [ $fail = 0 ] && echo "ok: $(basename "$case")"
 exit $fail

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <ostream>
 #include <string>
 
 #include "boxquota.h"
@@ -41,6 +42,12 @@ struct ReadCase {
 	int min_uid;
 	int max_size;
 };
+
+// Named in test output; printing the raw bytes would read the padding.
+void PrintTo(const ReadCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class ConfigReading : public testing::TestWithParam<ReadCase> {};
 
@@ -90,6 +97,12 @@ struct RuleCase {
 	int size;
 	int over;
 };
+
+// Named in test output; printing the raw bytes would read the padding.
+void PrintTo(const RuleCase &c, std::ostream *os)
+{
+	*os << "uid " << c.uid << " size " << c.size;
+}
 
 class OverLimit : public testing::TestWithParam<RuleCase> {};
 

@@ -6,6 +6,7 @@
 
 #include <climits>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "account_fixture.h"
@@ -37,6 +38,12 @@ struct LineCase {
 	uid_t uid;            // looked up by uid
 	const char *expected; // the login found, or null
 };
+
+// Named in test output; printing the raw bytes would read the padding.
+void PrintTo(const LineCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class FlatLines : public PasswdFile, public testing::WithParamInterface<LineCase> {};
 
@@ -191,6 +198,12 @@ struct PrivCase {
 	const char *login;
 	const char *as_root;
 };
+
+// Named in test output; printing the raw bytes would read the padding.
+void PrintTo(const PrivCase &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 class Retrieval : public PasswdFile, public testing::WithParamInterface<PrivCase> {};
 

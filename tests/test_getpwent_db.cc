@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 extern "C" {
@@ -132,6 +133,12 @@ struct Malformed {
 	const char *name;
 	std::string value;
 };
+
+// Named in test output; printing the raw bytes would read the padding.
+void PrintTo(const Malformed &c, std::ostream *os)
+{
+	*os << c.name;
+}
 
 std::string ids(std::uint32_t uid, std::uint32_t gid)
 {

@@ -1,11 +1,16 @@
 #!/bin/sh
-# run.sh CC LIBBOXQUOTA INCLUDEDIR SPOOLNAG - proves libboxquota.a is a C
-# library: it exports exactly its three functions, needs nothing from the
-# C++ runtime, links into a C program built by the C compiler alone, and
+# run.sh CC LIBBOXQUOTA INCLUDEDIR SPOOLNAG [CFLAGS] - proves libboxquota.a
+# is a C library: it exports exactly its three functions, needs nothing from
+# the C++ runtime, links into a C program built by the C compiler alone, and
 # answers from /var/mail/.boxquota (checked in a private mount namespace when
 # root). Also checks that spoolnag takes no account lookup from the C library.
+#
+# CFLAGS are the sanitizer flags of a checked build (empty otherwise): the
+# instrumented library then needs the sanitizer runtimes, so the C program is
+# linked with the same flags, and the libstdc++ check, which the sanitizer
+# runtimes would trip, is left to the plain build.
 set -u
-cc=$1 lib=$2 inc=$3 spoolnag=$4
+cc=$1 lib=$2 inc=$3 spoolnag=$4 cflags=${5:-}
 here=$(dirname "$0")
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -21,9 +26,10 @@ lookups=$(nm "$spoolnag" | grep -E ' [UTtWw] (getpwuid|getpwnam|getpwent|setpwen
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 # -nostdlib++ is not needed: a C compiler driver links no C++ runtime.
-"$cc" -std=c99 -Wall -Wextra -Werror -I"$inc" "$here/uses_boxquota.c" "$lib" \
+# shellcheck disable=SC2086 # the flags are split on purpose
+"$cc" -std=c99 -Wall -Wextra -Werror $cflags -I"$inc" "$here/uses_boxquota.c" "$lib" \
 	-o "$tmp/uses_boxquota" || fail "C link"
-if objdump -p "$tmp/uses_boxquota" | grep -q 'NEEDED.*stdc++'; then
+if [ -z "$cflags" ] && objdump -p "$tmp/uses_boxquota" | grep -q 'NEEDED.*stdc++'; then
 	fail "the C program needs libstdc++"
 fi
 

@@ -4,10 +4,20 @@
 #   build    what a build leaves behind, and that it replaces an old database
 #   check    the check mode's report and exit status
 #   failure  a failed build leaves the old database untouched and no debris
+# PWDB_WRAPPER (environment, optional): a command put before every pwdb run,
+# such as a memory checker, with WRAPPER_LOG set as for the spoolnag cases;
+# its logs are shown when a group fails.
 set -u
 pwdb=$1 group=$2
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
+if [ -n "${PWDB_WRAPPER:-}" ]; then
+	mkdir "$tmp/.wrap"
+	printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$PWDB_WRAPPER" "$pwdb" > "$tmp/.wrap/pwdb"
+	chmod +x "$tmp/.wrap/pwdb"
+	pwdb=$tmp/.wrap/pwdb
+	export WRAPPER_LOG="$tmp/.wrap/log"
+fi
 cd "$tmp" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
@@ -94,5 +104,10 @@ failure)
 	;;
 *) echo "unknown group $group"; exit 2 ;;
 esac
+if [ $failures != 0 ] && [ -d "$tmp/.wrap" ]; then
+	for f in "$tmp"/.wrap/log.*; do
+		[ -s "$f" ] && { echo "--- ${f##*/}:"; cat "$f"; }
+	done
+fi
 [ $failures = 0 ] && echo "ok: pwdb $group"
 [ $failures = 0 ]
