@@ -178,8 +178,11 @@ static const char *find(const char *p, const char *end, const char *needle, std:
 // take(start, size) holds. Lines for which it does not are consumed.
 // seek(p, end) narrows the search: it returns a place in [p, end] such that
 // no line ending before it can be taken (p itself to look at every line).
+// One loop over blocks, lines and the narrowed search keeps the reader's
+// state changes in one place; splitting it would spread them.
 template <typename Seek, typename Take>
-static bool scan(Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
+static bool scan( // NOLINT(readability-function-cognitive-complexity)
+Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
 {
 	for (;;) {
 		const char *p = r.buf + r.pos;
@@ -307,7 +310,8 @@ bool next_name_line(Reader &r, const char *name, const char **start, std::size_t
 		return scan(r, nothing, take, start, n);
 	}
 	needle[0] = '\n';
-	std::memcpy(needle + 1, name, len);
+	// A byte pattern searched for with its length, not a C string.
+	std::memcpy(needle + 1, name, len); // NOLINT(bugprone-not-null-terminated-result)
 	needle[len + 1] = ':';
 	auto seek = [&](const char *p, const char *end) {
 		if (static_cast<std::size_t>(end - p) <= len || take(p, len + 2))

@@ -184,7 +184,7 @@ int build(const std::string &file)
 		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
 	}
 	::gdbm_close(pag);
-	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, mode);
+	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, static_cast<int>(mode));
 	if (db == nullptr) {
 		int e = errno;
 		remove_temporaries();

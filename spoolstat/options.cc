@@ -41,7 +41,7 @@ bool whole_int(std::string_view s, int *out, std::string *why)
 // The option getopt_long just refused, as the user wrote it. getopt sets
 // optopt to the short letter (or a long option's value, or 0 for an unknown
 // long option); a long option's word is the argument just passed over.
-std::string culprit(char *argv[])
+std::string culprit(const char *const argv[])
 {
 	std::string_view word = argv[optind - 1];
 	bool is_long = word.starts_with("--") &&
@@ -131,13 +131,13 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 			o.version = true;
 			break;
 		case ':':
-			*error = culprit(argv) + ": needs an argument";
+			*error = culprit(const_cast<const char *const *>(argv)) + ": needs an argument";
 			return false;
 		default: {
 			// A known long option refused for an argument it does
 			// not take, or an option we do not know.
 			bool known = optopt >= opt_what_if || optopt == 'a';
-			*error = culprit(argv) + (known ? ": takes no argument" : ": unknown option");
+			*error = culprit(const_cast<const char *const *>(argv)) + (known ? ": takes no argument" : ": unknown option");
 			return false;
 		}
 		}

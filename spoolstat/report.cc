@@ -128,9 +128,8 @@ void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 	             l.proposed ? " (not in force)" : "");
 	std::fprintf(out, "accounts: %zu limited, %zu over", s.limited, s.over);
 	if (s.percent >= 0) {
-		std::size_t near = 0;
-		for (const listing::Row &r : rows)
-			near += r.status == listing::Status::near;
+		auto near = static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(),
+		    [](const listing::Row &r) { return r.status == listing::Status::near; }));
 		std::fprintf(out, ", %zu more at or above %d%%", near, s.percent);
 	}
 	std::fputc('\n', out);
