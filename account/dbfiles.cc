@@ -23,7 +23,8 @@ static bool regular(const char *path, const char *suffix, struct stat *st)
 
 bool db_files_present(const char *path)
 {
-	struct stat pag{}, dir{};
+	struct stat pag = {};
+	struct stat dir = {};
 	return regular(path, ".pag", &pag) && regular(path, ".dir", &dir) &&
 	       (pag.st_dev != dir.st_dev || pag.st_ino != dir.st_ino);
 }

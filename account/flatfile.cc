@@ -98,7 +98,8 @@ static const char *find_bytes(const char *p, const char *end, const char *needle
 {
 	const char *last = end - m;
 	for (; p <= last; p++) {
-		p = static_cast<const char *>(std::memchr(p, needle[0], static_cast<std::size_t>(last - p) + 1));
+		p = static_cast<const char *>(
+		    std::memchr(p, needle[0], static_cast<std::size_t>(last - p) + 1));
 		if (p == nullptr)
 			return end;
 		if (std::memcmp(p, needle, m) == 0)
@@ -134,8 +135,8 @@ static const char *find_sse2(const char *p, const char *end, const char *needle,
 	return find_bytes(p, end, needle, m);
 }
 
-__attribute__((target("avx2")))
-static const char *find_avx2(const char *p, const char *end, const char *needle, std::size_t m)
+__attribute__((target("avx2"))) static const char *find_avx2(const char *p, const char *end,
+                                                             const char *needle, std::size_t m)
 {
 	const char *last = end - m;
 	const std::size_t half = m / 2;
@@ -147,10 +148,12 @@ static const char *find_avx2(const char *p, const char *end, const char *needle,
 		for (; last - p >= 31 && mask == 0; p += 32) {
 			__m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 			__m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + half));
-			__m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
-			mask = static_cast<unsigned>(_mm256_movemask_epi8(_mm256_and_si256(
-			    _mm256_and_si256(_mm256_cmpeq_epi8(a, first), _mm256_cmpeq_epi8(b, middle)),
-			    _mm256_cmpeq_epi8(c, final))));
+			__m256i c =
+			    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
+			mask = static_cast<unsigned>(_mm256_movemask_epi8(
+			    _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a, first),
+			                                      _mm256_cmpeq_epi8(b, middle)),
+			                     _mm256_cmpeq_epi8(c, final))));
 		}
 		for (const char *at = p - 32; mask != 0; mask &= mask - 1)
 			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
@@ -182,7 +185,7 @@ static const char *find(const char *p, const char *end, const char *needle, std:
 // state changes in one place; splitting it would spread them.
 template <typename Seek, typename Take>
 static bool scan( // NOLINT(readability-function-cognitive-complexity)
-Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
+    Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
 {
 	for (;;) {
 		const char *p = r.buf + r.pos;
@@ -191,7 +194,8 @@ Reader &r, Seek seek, Take take, const char **start, std::size_t *n)
 			const char *hit = seek(p, end);
 			if (hit != p) {
 				// Pass over the lines before the one holding hit.
-				const void *nl = ::memrchr(p, '\n', static_cast<std::size_t>(hit - p));
+				const void *nl =
+				    ::memrchr(p, '\n', static_cast<std::size_t>(hit - p));
 				if (nl != nullptr) {
 					p = static_cast<const char *>(nl) + 1;
 					r.skipping = false;
@@ -236,7 +240,8 @@ static const char *every_line(const char *p, const char *)
 
 bool next_line(Reader &r, const char **start, std::size_t *n)
 {
-	return scan(r, every_line, [](const char *, std::size_t) { return true; }, start, n);
+	return scan(
+	    r, every_line, [](const char *, std::size_t) { return true; }, start, n);
 }
 
 static bool blank(char c)

@@ -24,11 +24,11 @@ inline constexpr std::size_t block_size = 1 << 17;
 // one, so the file is read in whole blocks and no line is moved twice.
 struct Reader {
 	int fd = -1;
-	bool eof = false;     // end of file seen; sticky until rewound
-	int error = 0;        // errno of a failed read, which also ends the file
+	bool eof = false;      // end of file seen; sticky until rewound
+	int error = 0;         // errno of a failed read, which also ends the file
 	bool skipping = false; // inside an over-long line
-	std::size_t pos = 0;  // next unread byte in buf
-	std::size_t len = 0;  // end of the bytes held in buf
+	std::size_t pos = 0;   // next unread byte in buf
+	std::size_t len = 0;   // end of the bytes held in buf
 	char buf[line_size + block_size];
 };
 

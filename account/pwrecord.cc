@@ -14,13 +14,14 @@ namespace {
 
 // Reads one NUL-terminated string at value[*at] into buf[*used]; false when
 // it does not end inside the value or does not fit.
-bool take_string(const char *value, std::size_t n, std::size_t *at, char *buf,
-                 std::size_t size, std::size_t *used, char **out)
+bool take_string(const char *value, std::size_t n, std::size_t *at, char *buf, std::size_t size,
+                 std::size_t *used, char **out)
 {
 	const void *nul = std::memchr(value + *at, '\0', n - *at);
 	if (nul == nullptr)
 		return false;
-	std::size_t len = static_cast<std::size_t>(static_cast<const char *>(nul) - (value + *at)) + 1;
+	std::size_t len =
+	    static_cast<std::size_t>(static_cast<const char *>(nul) - (value + *at)) + 1;
 	if (len > size - *used)
 		return false;
 	std::memcpy(buf + *used, value + *at, len);
@@ -41,8 +42,7 @@ bool take_id(const char *value, std::size_t n, std::size_t *at, std::uint32_t *o
 
 } // namespace
 
-bool unpack(const char *value, std::size_t n, char *buf, std::size_t size,
-            passwd *pw, char *flag)
+bool unpack(const char *value, std::size_t n, char *buf, std::size_t size, passwd *pw, char *flag)
 {
 	passwd out{};
 	std::uint32_t uid = 0, gid = 0;
@@ -65,7 +65,9 @@ std::string pack(const passwd &pw, char flag)
 {
 	std::string r;
 	auto add = [&r](const char *s) { r.append(s, std::strlen(s) + 1); };
-	auto add_id = [&r](std::uint32_t id) { r.append(reinterpret_cast<const char *>(&id), sizeof id); };
+	auto add_id = [&r](std::uint32_t id) {
+		r.append(reinterpret_cast<const char *>(&id), sizeof id);
+	};
 	add(pw.pw_name);
 	add(pw.pw_passwd);
 	add_id(pw.pw_uid);

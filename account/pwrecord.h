@@ -20,8 +20,7 @@ namespace account::record {
 // hold part of the record), when
 // the record is malformed: a string without its NUL inside the value, too
 // short for the ids or the flag, or strings that do not fit buf.
-bool unpack(const char *value, std::size_t n, char *buf, std::size_t size,
-            passwd *pw, char *flag);
+bool unpack(const char *value, std::size_t n, char *buf, std::size_t size, passwd *pw, char *flag);
 
 // The stored record for pw with the given flag byte.
 std::string pack(const passwd &pw, char flag);

@@ -164,11 +164,13 @@ public:
 				continue;
 			}
 			// A single run stands for itself until a median comes.
-			bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
+			bool median =
+			    r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
 			if (median || (r.run_type == Run::RT_Iteration && us.count(name) == 0))
-				us[name] = r.GetAdjustedRealTime() *
-				           benchmark::GetTimeUnitMultiplier(benchmark::kMicrosecond) /
-				           benchmark::GetTimeUnitMultiplier(r.time_unit);
+				us[name] =
+				    r.GetAdjustedRealTime() *
+				    benchmark::GetTimeUnitMultiplier(benchmark::kMicrosecond) /
+				    benchmark::GetTimeUnitMultiplier(r.time_unit);
 		}
 	}
 };
@@ -199,9 +201,10 @@ void table(const Collector &c, const std::vector<std::string> &sizes)
 	std::printf("%10s %12s %12s %12s %14s %12s\n", "accounts", "read floor", "flat uid",
 	            "flat name", "C lib flat", "db uid");
 	for (const std::string &n : sizes)
-		std::printf("%10s %12s %12s %12s %14s %12s\n", n.c_str(), cell(c, "floor/" + n).c_str(),
-		            cell(c, "flat_uid/" + n).c_str(), cell(c, "flat_name/" + n).c_str(),
-		            cell(c, "libc_uid/" + n).c_str(), cell(c, "db_uid/" + n).c_str());
+		std::printf("%10s %12s %12s %12s %14s %12s\n", n.c_str(),
+		            cell(c, "floor/" + n).c_str(), cell(c, "flat_uid/" + n).c_str(),
+		            cell(c, "flat_name/" + n).c_str(), cell(c, "libc_uid/" + n).c_str(),
+		            cell(c, "db_uid/" + n).c_str());
 	std::printf("\nRatios from this run (flat: ours on the flat file; C lib: the C library's"
 	            " flat scan):\n");
 	std::printf("%10s %12s %12s %14s %14s %14s\n", "accounts", "flat/floor", "name/floor",
@@ -233,19 +236,21 @@ int main(int argc, char **argv)
 		char *rest = nullptr;
 		unsigned long count = std::strtoul(n.c_str(), &rest, 10);
 		if (*rest != '\0' || count == 0) {
-			std::fprintf(stderr, "lookup_bench: %s: not a number of accounts\n", n.c_str());
+			std::fprintf(stderr, "lookup_bench: %s: not a number of accounts\n",
+			             n.c_str());
 			return EX_USAGE;
 		}
 		uid_t uid = first_uid + static_cast<uid_t>(count);
 		std::string flat = data + "/" + n + "/flat/passwd";
 		std::string db = data + "/" + n + "/db/passwd";
 		std::string name = "user" + n;
-		for (auto *b : {benchmark::RegisterBenchmark(("floor/" + n).c_str(), floor_read, flat),
-		                benchmark::RegisterBenchmark(("flat_uid/" + n).c_str(), ours_uid, flat, uid),
-		                benchmark::RegisterBenchmark(("flat_name/" + n).c_str(), ours_name, flat,
-		                                             name, uid),
-		                benchmark::RegisterBenchmark(("libc_uid/" + n).c_str(), libc_uid, flat, uid),
-		                benchmark::RegisterBenchmark(("db_uid/" + n).c_str(), ours_uid, db, uid)})
+		for (auto *b :
+		     {benchmark::RegisterBenchmark(("floor/" + n).c_str(), floor_read, flat),
+		      benchmark::RegisterBenchmark(("flat_uid/" + n).c_str(), ours_uid, flat, uid),
+		      benchmark::RegisterBenchmark(("flat_name/" + n).c_str(), ours_name, flat,
+		                                   name, uid),
+		      benchmark::RegisterBenchmark(("libc_uid/" + n).c_str(), libc_uid, flat, uid),
+		      benchmark::RegisterBenchmark(("db_uid/" + n).c_str(), ours_uid, db, uid)})
 			b->Unit(benchmark::kMicrosecond)->UseRealTime();
 	}
 	Collector collector;

@@ -50,7 +50,8 @@ bool run(Command &c, bool counted)
 	posix_spawn_file_actions_t fa;
 	posix_spawn_file_actions_init(&fa);
 	for (int fd = 0; fd <= 2; fd++)
-		posix_spawn_file_actions_addopen(&fa, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+		posix_spawn_file_actions_addopen(&fa, fd, "/dev/null",
+		                                 fd == 0 ? O_RDONLY : O_WRONLY, 0);
 	auto t0 = std::chrono::steady_clock::now();
 	pid_t pid;
 	int err = posix_spawn(&pid, c.argv[0], &fa, nullptr, c.argv.data(), environ);
@@ -160,8 +161,8 @@ int main(int argc, char **argv)
 
 	int status = 0;
 	double base = median(commands.front().ms);
-	std::printf("%-28s %10s %10s %14s %12s\n", "process", "median ms", "lowest ms", "peak RSS KiB",
-	            "time/first");
+	std::printf("%-28s %10s %10s %14s %12s\n", "process", "median ms", "lowest ms",
+	            "peak RSS KiB", "time/first");
 	for (const Command &c : commands) {
 		double m = median(c.ms);
 		std::printf("%-28s %10.3f %10.3f %14ld %12.2f%s\n", c.label.c_str(), m,

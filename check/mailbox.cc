@@ -27,7 +27,7 @@ bool path(char (&buf)[path_size], const char *login)
 
 long long size(const char *path)
 {
-	struct stat st{};
+	struct stat st = {};
 	if (::stat(path, &st) != 0)
 		return 0;
 	return static_cast<long long>(st.st_size);

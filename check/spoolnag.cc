@@ -32,7 +32,8 @@ int main()
 		return 0;
 	std::printf("\n** WARNING: system mailbox %s%s is over quota (%lld bytes). **\n",
 	            mailbox::spool_dir, pw->pw_name, size);
-	std::printf("** Until YOU make it less then %lld bytes, you will receive NO MORE MAIL. **\n\n",
-	            static_cast<long long>(MailLimit()) + 1);
+	std::printf(
+	    "** Until YOU make it less then %lld bytes, you will receive NO MORE MAIL. **\n\n",
+	    static_cast<long long>(MailLimit()) + 1);
 	return 0;
 }

@@ -104,7 +104,9 @@ int main(int argc, char *argv[])
 	long long after = (current > INT_MAX ? INT_MAX : current) + size;
 	if (!OverMailLimit(uid, after > INT_MAX ? INT_MAX : (int)after))
 		return 0;
-	fprintf(stderr, "5.2.2 mailbox full: %s holds %lld bytes; %d more would"
-	        " pass the limit of %d bytes\n", path, current, size, MailLimit());
+	fprintf(stderr,
+	        "5.2.2 mailbox full: %s holds %lld bytes; %d more would"
+	        " pass the limit of %d bytes\n",
+	        path, current, size, MailLimit());
 	return EX_CANTCREAT;
 }

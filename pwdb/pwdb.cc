@@ -70,25 +70,24 @@ int fail(const std::string &file, const char *reason, int status)
 
 void usage(FILE *to)
 {
-	std::fprintf(to,
-		"usage: pwdb [FILE]\n"
-		"       pwdb -c | --check [FILE]\n"
-		"       pwdb --help | --version\n"
-		"\n"
-		"Builds the hashed password database FILE.pag and FILE.dir from the\n"
-		"password file FILE (default /etc/passwd): every line the account\n"
-		"lookup accepts, stored under its login name and under its uid, the\n"
-		"first line winning where two share either. The new database is\n"
-		"written beside FILE and renamed into place when complete.\n"
-		"\n"
-		"  -c, --check  report every account where the database and FILE\n"
-		"               disagree, and exit 1 when any does\n"
-		"  --help       show this help\n"
-		"  --version    show the version\n"
-		"\n"
-		"Exit: 0 done, 1 disagreements found, 64 usage, 66 FILE or its\n"
-		"database cannot be read, 73 the database cannot be created,\n"
-		"74 an input/output error.\n");
+	std::fprintf(to, "usage: pwdb [FILE]\n"
+	                 "       pwdb -c | --check [FILE]\n"
+	                 "       pwdb --help | --version\n"
+	                 "\n"
+	                 "Builds the hashed password database FILE.pag and FILE.dir from the\n"
+	                 "password file FILE (default /etc/passwd): every line the account\n"
+	                 "lookup accepts, stored under its login name and under its uid, the\n"
+	                 "first line winning where two share either. The new database is\n"
+	                 "written beside FILE and renamed into place when complete.\n"
+	                 "\n"
+	                 "  -c, --check  report every account where the database and FILE\n"
+	                 "               disagree, and exit 1 when any does\n"
+	                 "  --help       show this help\n"
+	                 "  --version    show the version\n"
+	                 "\n"
+	                 "Exit: 0 done, 1 disagreements found, 64 usage, 66 FILE or its\n"
+	                 "database cannot be read, 73 the database cannot be created,\n"
+	                 "74 an input/output error.\n");
 }
 
 datum as_datum(std::string_view s)
@@ -154,7 +153,7 @@ int build(const std::string &file)
 	static account::flat::Reader reader;
 	if (!account::flat::open(reader, file.c_str()))
 		return fail(file, std::strerror(errno), EX_NOINPUT);
-	struct stat st{};
+	struct stat st = {};
 	if (::fstat(reader.fd, &st) != 0)
 		return fail(file, std::strerror(errno), EX_IOERR);
 
@@ -176,8 +175,8 @@ int build(const std::string &file)
 	mode_t mode = st.st_mode & 0666;
 	// The .pag file is made first with buckets sized for the file (the
 	// ndbm interface cannot choose them); ndbm then adds the .dir file.
-	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB, static_cast<int>(mode),
-	                            nullptr);
+	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB,
+	                            static_cast<int>(mode), nullptr);
 	if (pag == nullptr) {
 		int e = errno != 0 ? errno : EIO;
 		remove_temporaries();
@@ -241,7 +240,8 @@ bool agrees(DBM *db, std::string_view key, const passwd &pw)
 	return std::strcmp(got.pw_name, pw.pw_name) == 0 &&
 	       std::strcmp(got.pw_passwd, pw.pw_passwd) == 0 && got.pw_uid == pw.pw_uid &&
 	       got.pw_gid == pw.pw_gid && std::strcmp(got.pw_gecos, pw.pw_gecos) == 0 &&
-	       std::strcmp(got.pw_dir, pw.pw_dir) == 0 && std::strcmp(got.pw_shell, pw.pw_shell) == 0;
+	       std::strcmp(got.pw_dir, pw.pw_dir) == 0 &&
+	       std::strcmp(got.pw_shell, pw.pw_shell) == 0;
 }
 
 int check(const std::string &file)
@@ -265,7 +265,8 @@ int check(const std::string &file)
 			differences++;
 		}
 		if (uids.insert(uid).second && !agrees(db, uid, pw)) {
-			differ(file, "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
+			differ(file,
+			       "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
 			       "differs from the database or is missing there");
 			differences++;
 		}

@@ -79,7 +79,7 @@ Result take(const limitinfo::Limit &limit)
 bool modified(const std::string &login, std::time_t *when)
 {
 	char path[mailbox::path_size];
-	struct stat st{};
+	struct stat st = {};
 	if (!mailbox::path(path, login.c_str()) || ::stat(path, &st) != 0)
 		return false;
 	*when = st.st_mtime;

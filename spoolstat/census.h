@@ -25,9 +25,9 @@ inline constexpr char passwd_path[] = "/etc/passwd";
 
 struct Account {
 	std::string login;
-	int uid = 0;         // as the limit compares it: signed 32-bit
-	long long size = 0;  // true size in bytes; 0 when missing or unexaminable
-	bool over = false;   // the limit's verdict on the saturated size
+	int uid = 0;        // as the limit compares it: signed 32-bit
+	long long size = 0; // true size in bytes; 0 when missing or unexaminable
+	bool over = false;  // the limit's verdict on the saturated size
 };
 
 struct Result {

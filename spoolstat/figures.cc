@@ -56,8 +56,8 @@ std::string human(long long size)
 		unsigned long long rest = n % unit; // rest < 2^60: rest * 10 fits
 		unsigned long long tenths = whole * 10 + (rest * 10 + unit / 2) / unit;
 		if (tenths < 100) {
-			std::snprintf(out, sizeof out, "%s%llu.%llu%c", sign,
-			              tenths / 10, tenths % 10, units[u]);
+			std::snprintf(out, sizeof out, "%s%llu.%llu%c", sign, tenths / 10,
+			              tenths % 10, units[u]);
 			return out;
 		}
 		unsigned long long rounded = whole + (rest >= unit - rest ? 1 : 0);

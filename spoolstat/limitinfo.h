@@ -29,7 +29,7 @@ struct Limit {
 	int max_size = 0;      // largest size still allowed
 	bool proposed = false; // a --what-if limit, not the one in force
 	Off off = Off::none;
-	int err = 0;           // errno behind Off::unreadable
+	int err = 0; // errno behind Off::unreadable
 };
 
 // The limit in force, as the library loads it, with the reason when off.

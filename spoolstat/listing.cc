@@ -11,15 +11,16 @@
 
 namespace listing {
 
-std::vector<Row> select(const std::vector<census::Account> &accounts,
-                        const limitinfo::Limit &limit, bool all, int percent)
+std::vector<Row> select(const std::vector<census::Account> &accounts, const limitinfo::Limit &limit,
+                        bool all, int percent)
 {
 	std::vector<Row> rows;
 	for (const census::Account &a : accounts) {
-		Status status = a.over ? Status::over
-		                : percent >= 0 && figures::at_or_above(a.size, limit.max_size, percent)
-		                    ? Status::near
-		                    : Status::within;
+		Status status =
+		    a.over ? Status::over
+		    : percent >= 0 && figures::at_or_above(a.size, limit.max_size, percent)
+		        ? Status::near
+		        : Status::within;
 		if (status == Status::within && !all)
 			continue;
 		Row row;

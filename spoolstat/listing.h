@@ -22,18 +22,18 @@ enum class Status { over, near, within };
 struct Row {
 	std::string login;
 	int uid = 0;
-	long long size = 0;      // true size in bytes
-	long long excess = 0;    // size - limit, saturated
-	long long percent = -1;  // share of the limit, whole %; -1: none
+	long long size = 0;     // true size in bytes
+	long long excess = 0;   // size - limit, saturated
+	long long percent = -1; // share of the limit, whole %; -1: none
 	Status status = Status::within;
-	bool has_mtime = false;  // set by the caller, who reads the disk
+	bool has_mtime = false; // set by the caller, who reads the disk
 	std::time_t mtime = 0;
 };
 
 // The rows to report from the census, sorted. percent is the threshold,
 // -1 for none.
-std::vector<Row> select(const std::vector<census::Account> &accounts,
-                        const limitinfo::Limit &limit, bool all, int percent);
+std::vector<Row> select(const std::vector<census::Account> &accounts, const limitinfo::Limit &limit,
+                        bool all, int percent);
 
 } // namespace listing
 

@@ -13,9 +13,8 @@
 
 namespace options {
 
-const char usage[] =
-    "usage: spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--json]\n"
-    "       spoolstat --help | --version\n";
+const char usage[] = "usage: spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--json]\n"
+                     "       spoolstat --help | --version\n";
 
 namespace {
 
@@ -83,7 +82,8 @@ bool parse_percent(const char *arg, int *out, std::string *error)
 	int value = 0;
 	std::string why;
 	if (!whole_int(s, &value, &why) || value < 0 || value > 100) {
-		*error = "-t " + std::string(arg) + ": PERCENT must be a whole number from 0 to 100";
+		*error =
+		    "-t " + std::string(arg) + ": PERCENT must be a whole number from 0 to 100";
 		return false;
 	}
 	*out = value;
@@ -93,13 +93,13 @@ bool parse_percent(const char *arg, int *out, std::string *error)
 bool parse(int argc, char *argv[], Options *out, std::string *error)
 {
 	static const option longs[] = {
-		{"all", no_argument, nullptr, 'a'},
-		{"threshold", required_argument, nullptr, 't'},
-		{"what-if", required_argument, nullptr, opt_what_if},
-		{"json", no_argument, nullptr, opt_json},
-		{"help", no_argument, nullptr, opt_help},
-		{"version", no_argument, nullptr, opt_version},
-		{nullptr, 0, nullptr, 0},
+	    {"all", no_argument, nullptr, 'a'},
+	    {"threshold", required_argument, nullptr, 't'},
+	    {"what-if", required_argument, nullptr, opt_what_if},
+	    {"json", no_argument, nullptr, opt_json},
+	    {"help", no_argument, nullptr, opt_help},
+	    {"version", no_argument, nullptr, opt_version},
+	    {nullptr, 0, nullptr, 0},
 	};
 	Options o;
 	optind = 0; // start afresh, also on a second call
@@ -131,13 +131,15 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 			o.version = true;
 			break;
 		case ':':
-			*error = culprit(const_cast<const char *const *>(argv)) + ": needs an argument";
+			*error =
+			    culprit(const_cast<const char *const *>(argv)) + ": needs an argument";
 			return false;
 		default: {
 			// A known long option refused for an argument it does
 			// not take, or an option we do not know.
 			bool known = optopt >= opt_what_if || optopt == 'a';
-			*error = culprit(const_cast<const char *const *>(argv)) + (known ? ": takes no argument" : ": unknown option");
+			*error = culprit(const_cast<const char *const *>(argv)) +
+			         (known ? ": takes no argument" : ": unknown option");
 			return false;
 		}
 		}

@@ -20,13 +20,13 @@ struct Proposal {
 };
 
 struct Options {
-	bool all = false;      // -a: every account the limit applies to
-	int percent = -1;      // -t: also those at or above this share; -1: none
-	bool what_if = false;  // --what-if given: judge by proposal instead
+	bool all = false;     // -a: every account the limit applies to
+	int percent = -1;     // -t: also those at or above this share; -1: none
+	bool what_if = false; // --what-if given: judge by proposal instead
 	Proposal proposal;
-	bool json = false;     // --json
-	bool help = false;     // --help
-	bool version = false;  // --version
+	bool json = false;    // --json
+	bool help = false;    // --help
+	bool version = false; // --version
 };
 
 // The usage synopsis, ending in a newline.

@@ -67,11 +67,10 @@ std::string use_text(long long percent)
 // One row of cells; the columns and their alignment are fixed below.
 using Cells = std::vector<std::string>;
 
-const char *const headers[] = {"LOGIN", "UID", "SIZE", "HUMAN", "LIMIT",
-                               "OVER", "USE%", "MODIFIED", "STATUS"};
+const char *const headers[] = {"LOGIN", "UID",  "SIZE",     "HUMAN", "LIMIT",
+                               "OVER",  "USE%", "MODIFIED", "STATUS"};
 constexpr std::size_t columns = std::size(headers);
-constexpr bool left_aligned[columns] = {true, false, false, false, false,
-                                        false, false, true, true};
+constexpr bool left_aligned[columns] = {true, false, false, false, false, false, false, true, true};
 
 void put_line(std::FILE *out, const Cells &cells, const std::size_t (&width)[columns])
 {
@@ -128,8 +127,10 @@ void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 	             l.proposed ? " (not in force)" : "");
 	std::fprintf(out, "accounts: %zu limited, %zu over", s.limited, s.over);
 	if (s.percent >= 0) {
-		auto near = static_cast<std::size_t>(std::count_if(rows.begin(), rows.end(),
-		    [](const listing::Row &r) { return r.status == listing::Status::near; }));
+		auto near = static_cast<std::size_t>(
+		    std::count_if(rows.begin(), rows.end(), [](const listing::Row &r) {
+			    return r.status == listing::Status::near;
+		    }));
 		std::fprintf(out, ", %zu more at or above %d%%", near, s.percent);
 	}
 	std::fputc('\n', out);
@@ -142,11 +143,12 @@ void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 	for (std::size_t i = 0; i < columns; i++)
 		width[i] = std::strlen(headers[i]);
 	for (const listing::Row &r : rows) {
-		Cells c = {escape::text(r.login), number(r.uid), number(r.size),
-		           figures::human(r.size), number(l.max_size), number(r.excess),
-		           use_text(r.percent),
-		           r.has_mtime ? figures::local_minute(r.mtime) : "-",
-		           status_word(r.status)};
+		Cells c = {
+		    escape::text(r.login), number(r.uid),
+		    number(r.size),        figures::human(r.size),
+		    number(l.max_size),    number(r.excess),
+		    use_text(r.percent),   r.has_mtime ? figures::local_minute(r.mtime) : "-",
+		    status_word(r.status)};
 		for (std::size_t i = 0; i < columns; i++)
 			width[i] = std::max(width[i], c[i].size());
 		table.push_back(std::move(c));
@@ -160,10 +162,10 @@ void json(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 {
 	const limitinfo::Limit &l = s.limit;
 	bool on = l.off == Off::none;
-	std::fprintf(out, "{\n  \"limit\": {\"on\": %s, \"proposed\": %s, \"min_uid\": %d, "
-	                  "\"max_size\": %d, \"off_reason\": ",
-	             on ? "true" : "false", l.proposed ? "true" : "false", l.min_user,
-	             l.max_size);
+	std::fprintf(out,
+	             "{\n  \"limit\": {\"on\": %s, \"proposed\": %s, \"min_uid\": %d, "
+	             "\"max_size\": %d, \"off_reason\": ",
+	             on ? "true" : "false", l.proposed ? "true" : "false", l.min_user, l.max_size);
 	if (on)
 		std::fputs("null, \"off_text\": null},\n", out);
 	else
@@ -177,10 +179,11 @@ void json(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 	             s.over);
 	const char *sep = "\n";
 	for (const listing::Row &r : rows) {
-		std::fprintf(out, "%s    {\"login\": %s, \"uid\": %d, \"size\": %lld, \"limit\": %d, "
-		                  "\"over_by\": %lld, \"percent\": %s, \"status\": \"%s\", ",
-		             sep, escape::json(r.login).c_str(), r.uid, r.size, l.max_size, r.excess,
-		             r.percent < 0 ? "null" : number(r.percent).c_str(),
+		std::fprintf(out,
+		             "%s    {\"login\": %s, \"uid\": %d, \"size\": %lld, \"limit\": %d, "
+		             "\"over_by\": %lld, \"percent\": %s, \"status\": \"%s\", ",
+		             sep, escape::json(r.login).c_str(), r.uid, r.size, l.max_size,
+		             r.excess, r.percent < 0 ? "null" : number(r.percent).c_str(),
 		             status_word(r.status));
 		std::string iso = r.has_mtime ? figures::local_iso(r.mtime) : "";
 		if (r.has_mtime)

@@ -81,15 +81,16 @@ int main(int argc, char *argv[])
 
 	// getpwent answers "no more accounts" for a file it cannot open too.
 	if (int err = census::unreadable(census::passwd_path)) {
-		std::fprintf(stderr, "spoolstat: %s: %s\n", census::passwd_path, std::strerror(err));
+		std::fprintf(stderr, "spoolstat: %s: %s\n", census::passwd_path,
+		             std::strerror(err));
 		return census::exit_code(err);
 	}
 	tzset();
 
 	report::Summary summary;
-	summary.limit = opt.what_if ? limitinfo::proposed(opt.proposal.min_user,
-	                                                  opt.proposal.max_size)
-	                            : limitinfo::configured();
+	summary.limit = opt.what_if
+	                    ? limitinfo::proposed(opt.proposal.min_user, opt.proposal.max_size)
+	                    : limitinfo::configured();
 	summary.percent = opt.percent;
 	census::Result result = census::take(summary.limit);
 	summary.limited = result.accounts.size();

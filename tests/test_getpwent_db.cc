@@ -49,7 +49,7 @@ protected:
 
 	bool exists(const std::string &suffix) const
 	{
-		struct stat st{};
+		struct stat st = {};
 		return ::stat((file + suffix).c_str(), &st) == 0;
 	}
 };
