@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <string_view>
 
 #if defined(__x86_64__)
 #include <immintrin.h>
@@ -244,33 +245,6 @@ bool next_line(Reader &r, const char **start, std::size_t *n)
 	    r, every_line, [](const char *, std::size_t) { return true; }, start, n);
 }
 
-static bool blank(char c)
-{
-	// The white space atoi skips, less the newline, which ends a field.
-	return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == '\r';
-}
-
-// The id whose text starts at p, as split gives it: leading blanks, a sign
-// and digits, saturated to 32 bits, 0 when no digit follows. The text ends
-// at end or at the first byte that cannot continue it (':' and NUL included).
-static int raw_id(const char *p, const char *end)
-{
-	while (p < end && blank(*p))
-		p++;
-	bool negative = false;
-	if (p < end && (*p == '+' || *p == '-'))
-		negative = *p++ == '-';
-	// Stop growing once past the 32-bit range: saturation is all that is left.
-	constexpr long long past = 1LL << 32;
-	long long v = 0;
-	for (; p < end && *p >= '0' && *p <= '9'; p++)
-		if (v < past)
-			v = v * 10 + (*p - '0');
-	if (negative)
-		return v > -static_cast<long long>(INT_MIN) ? INT_MIN : static_cast<int>(-v);
-	return v > INT_MAX ? INT_MAX : static_cast<int>(v);
-}
-
 bool next_uid_line(Reader &r, uid_t uid, const char **start, std::size_t *n)
 {
 	auto take = [uid](const char *line, std::size_t size) {
@@ -284,7 +258,10 @@ bool next_uid_line(Reader &r, uid_t uid, const char **start, std::size_t *n)
 			;
 		if (p >= end)
 			return false;
-		return static_cast<uid_t>(raw_id(p + 1, end)) == uid;
+		// The id as split converts it: the field ends at the next ':'
+		// or at the line's end, neither of which can continue a number.
+		std::string_view text(p + 1, static_cast<std::size_t>(end - p - 1));
+		return static_cast<uid_t>(decimal::leading_int(text)) == uid;
 	};
 	// Any text that converts to a value other than 0 and the two
 	// saturated ones holds the value's digits without leading zeros; only

@@ -12,30 +12,33 @@
 #define COMMON_DECIMAL_H
 
 #include <climits>
+#include <cstddef>
+#include <string_view>
 
 namespace decimal {
 
-// Converts the leading number of the C string s. Returns 1 and stores the
-// value (saturated to the range of long long) when at least one digit was
-// read, else returns 0 and leaves *out alone.
-static inline int leading_ll(const char *s, long long *out)
+// Converts the leading number of s, which ends at its end or at the first
+// byte that cannot continue the number (a NUL among them). Returns 1 and
+// stores the value (saturated to the range of long long) when at least one
+// digit was read, else returns 0 and leaves *out alone.
+static inline int leading_ll(std::string_view s, long long *out)
 {
-	while (*s == ' ' || (*s >= '\t' && *s <= '\r'))
-		s++;
+	std::size_t i = 0;
+	while (i < s.size() && (s[i] == ' ' || (s[i] >= '\t' && s[i] <= '\r')))
+		i++;
 	bool negative = false;
-	if (*s == '+' || *s == '-')
-		negative = *s++ == '-';
-	if (*s < '0' || *s > '9')
+	if (i < s.size() && (s[i] == '+' || s[i] == '-'))
+		negative = s[i++] == '-';
+	if (i == s.size() || s[i] < '0' || s[i] > '9')
 		return 0;
-	// Accumulate towards the negative end, which has the larger magnitude.
+	// Accumulate towards the negative end, which has the larger magnitude;
+	// once saturated, the remaining digits change nothing.
 	long long value = 0;
-	for (; *s >= '0' && *s <= '9'; s++) {
-		int digit = *s - '0';
+	for (; i < s.size() && s[i] >= '0' && s[i] <= '9'; i++) {
+		int digit = s[i] - '0';
 		if (value < (LLONG_MIN + digit) / 10) {
 			value = LLONG_MIN;
-			while (s[1] >= '0' && s[1] <= '9')
-				s++;
-			continue;
+			break;
 		}
 		value = value * 10 - digit;
 	}
@@ -52,7 +55,7 @@ static inline int clamp_int(long long v)
 }
 
 // The number as %d would give it, saturated; 0 when none converts (as atoi).
-static inline int leading_int(const char *s, int *converted = nullptr)
+static inline int leading_int(std::string_view s, int *converted = nullptr)
 {
 	long long v = 0;
 	int ok = leading_ll(s, &v);
