@@ -21,7 +21,7 @@
 
 #include <cstdio>
 
-#include "../common/decimal.h"
+#include "readconfig.h"
 #include "rule.h"
 
 namespace {
@@ -41,23 +41,12 @@ void InitMailLimit()
 	FILE *fp = std::fopen(config_path, "r");
 	if (fp == nullptr)
 		return;
-	char piece[256];
-	bool have_first = false;
-	while (std::fgets(piece, sizeof piece, fp) != nullptr) {
-		if (piece[0] == '#')
-			continue;
-		int converted = 0;
-		int value = decimal::leading_int(piece, &converted);
-		if (!converted)
-			continue;
-		if (!have_first) {
-			MinUser = value;
-			have_first = true;
-			continue;
-		}
-		MaxSize = value;
-		break;
-	}
+	int values[2];
+	int count = limit::read_values(fp, values);
+	if (count >= 1)
+		MinUser = values[0];
+	if (count == 2)
+		MaxSize = values[1];
 	std::fclose(fp);
 }
 

@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "../common/decimal.h"
 #include "boxquota.h"
+#include "readconfig.h"
 
 namespace limitinfo {
 
@@ -24,15 +24,8 @@ Off explain(const char *path, int min_user, int max_size, int *err)
 		*err = errno;
 		return errno == ENOENT ? Off::no_file : Off::unreadable;
 	}
-	int values[2];
-	int count = 0;
-	char piece[256];
-	while (count < 2 && std::fgets(piece, sizeof piece, fp) != nullptr) {
-		int converted = 0;
-		int value = decimal::leading_int(piece, &converted);
-		if (piece[0] != '#' && converted)
-			values[count++] = value;
-	}
+	int values[2] = {0, 0};
+	int count = limit::read_values(fp, values);
 	bool failed = count < 2 && std::ferror(fp);
 	int read_errno = errno;
 	std::fclose(fp);
