@@ -32,7 +32,7 @@
 #include <sys/platform/x86.h>
 #endif
 
-#include "../common/decimal.h"
+#include "decimal.h"
 #include "strsep.h"
 
 namespace account::flat {
