@@ -26,8 +26,9 @@ if [ "$HAVE_PWDB" = 1 ]; then
 fi
 
 # Internal headers and libraries stay in the build.
-leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h \
+leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h -o -name readconfig.h \
     -o -name 'libaccount*' -o -name 'libmailbox*' -o -name getpwent.h \
+    -o -name 'libspool*' -o -name paths.h -o -name mailbox.h -o -name decimal.h \
     -o -name 'libboxquota_seam*' \) -print)
 expect_eq "internal files installed" "" "$leaked"
 
