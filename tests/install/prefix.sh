@@ -16,9 +16,11 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     lib/cmake/boxquota/boxquotaConfigVersion.cmake \
     lib/cmake/boxquota/boxquotaTargets.cmake \
     share/doc/spoolnag/examples/boxcheck.c \
-    share/doc/spoolnag/examples/CMakeLists.txt; do
+    share/doc/spoolnag/examples/CMakeLists.txt share/doc/spoolnag/copyright; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
 done
+cmp -s "$STAGE/share/doc/spoolnag/copyright" "$SRC/LICENSE" ||
+	fail "share/doc/spoolnag/copyright is not the licence"
 [ -x "$STAGE/bin/spoolnag" ] || fail "bin/spoolnag is not executable"
 if [ "$HAVE_PWDB" = 1 ]; then
 	[ -x "$STAGE/sbin/pwdb" ] || fail "pwdb is built but not installed in sbin"
