@@ -43,7 +43,7 @@ TEST(Mailbox, ExamineGivesSizeAndTime)
 	int fd = mkstemp(name);
 	ASSERT_GE(fd, 0);
 	ASSERT_EQ(write(fd, "12345", 5), 5);
-	const timespec times[2] = {{1000000000, 0}, {1234567890, 0}}; // access, change
+	const timespec times[2] = {{1000000000, 0}, {1234567890, 0}}; // access, modification
 	ASSERT_EQ(futimens(fd, times), 0);
 	close(fd);
 
