@@ -112,7 +112,7 @@ enum { opt_help = 256, opt_version };
 // letter of an unknown short option, 0 for an unknown long one, and the
 // value of a long option given an argument it does not take; a long
 // option's word is the one just passed over.
-void bad_option(char *const argv[])
+void bad_option(const char *const argv[])
 {
 	if (optopt != 0 && optopt != 'c' && optopt < opt_help) {
 		std::fprintf(stderr, "%s: unknown option -%c\n", progname, optopt);
