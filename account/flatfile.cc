@@ -27,12 +27,8 @@
 #include <cstring>
 #include <string_view>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#include <sys/platform/x86.h>
-#endif
-
-#include "../common/decimal.h"
+#include "bytesearch.h"
+#include "decimal.h"
 #include "strsep.h"
 
 namespace account::flat {
@@ -89,93 +85,6 @@ static bool fill(Reader &r)
 		r.eof = true;
 		return false;
 	}
-}
-
-// Finding a needle: the places holding its first byte, with its middle and
-// last bytes at their distances further on, are picked out a vector at a
-// time, and only those are compared whole. Each returns the first place in [p, end - m] where the m
-// bytes of needle (m >= 1) occur, or end.
-static const char *find_bytes(const char *p, const char *end, const char *needle, std::size_t m)
-{
-	const char *last = end - m;
-	for (; p <= last; p++) {
-		p = static_cast<const char *>(
-		    std::memchr(p, needle[0], static_cast<std::size_t>(last - p) + 1));
-		if (p == nullptr)
-			return end;
-		if (std::memcmp(p, needle, m) == 0)
-			return p;
-	}
-	return end;
-}
-
-#if defined(__x86_64__)
-// The candidates are gathered by a loop that calls nothing, so that its
-// vectors stay in registers; each batch is then checked with memcmp.
-static const char *find_sse2(const char *p, const char *end, const char *needle, std::size_t m)
-{
-	const char *last = end - m;
-	const std::size_t half = m / 2;
-	while (last - p >= 15) {
-		unsigned mask = 0;
-		const __m128i first = _mm_set1_epi8(needle[0]);
-		const __m128i middle = _mm_set1_epi8(needle[half]);
-		const __m128i final = _mm_set1_epi8(needle[m - 1]);
-		for (; last - p >= 15 && mask == 0; p += 16) {
-			__m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-			__m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + half));
-			__m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + m - 1));
-			mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_and_si128(
-			    _mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, middle)),
-			    _mm_cmpeq_epi8(c, final))));
-		}
-		for (const char *at = p - 16; mask != 0; mask &= mask - 1)
-			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
-				return at + __builtin_ctz(mask);
-	}
-	return find_bytes(p, end, needle, m);
-}
-
-__attribute__((target("avx2"))) static const char *find_avx2(const char *p, const char *end,
-                                                             const char *needle, std::size_t m)
-{
-	const char *last = end - m;
-	const std::size_t half = m / 2;
-	while (last - p >= 31) {
-		unsigned mask = 0;
-		const __m256i first = _mm256_set1_epi8(needle[0]);
-		const __m256i middle = _mm256_set1_epi8(needle[half]);
-		const __m256i final = _mm256_set1_epi8(needle[m - 1]);
-		for (; last - p >= 31 && mask == 0; p += 32) {
-			__m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
-			__m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + half));
-			__m256i c =
-			    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p + m - 1));
-			mask = static_cast<unsigned>(_mm256_movemask_epi8(
-			    _mm256_and_si256(_mm256_and_si256(_mm256_cmpeq_epi8(a, first),
-			                                      _mm256_cmpeq_epi8(b, middle)),
-			                     _mm256_cmpeq_epi8(c, final))));
-		}
-		for (const char *at = p - 32; mask != 0; mask &= mask - 1)
-			if (std::memcmp(at + __builtin_ctz(mask), needle, m) == 0)
-				return at + __builtin_ctz(mask);
-	}
-	return find_sse2(p, end, needle, m);
-}
-#endif
-
-static const char *find(const char *p, const char *end, const char *needle, std::size_t m)
-{
-	if (static_cast<std::size_t>(end - p) < m)
-		return end;
-#if defined(__x86_64__)
-	// From what the C library found at start: asking the processor
-	// again would cost more than a small scan.
-	static const bool avx2 = CPU_FEATURE_ACTIVE(AVX2);
-	return avx2 ? find_avx2(p, end, needle, m) : find_sse2(p, end, needle, m);
-#else
-	return find_bytes(p, end, needle, m);
-#endif
 }
 
 // The next line that ends with a newline and fits line_size, and for which
@@ -274,7 +183,9 @@ bool next_uid_line(Reader &r, uid_t uid, const char **start, std::size_t *n)
 	for (long long v = value < 0 ? -static_cast<long long>(value) : value; v != 0; v /= 10)
 		*--d = static_cast<char>('0' + v % 10);
 	std::size_t m = static_cast<std::size_t>(digits + sizeof digits - d);
-	auto seek = [d, m](const char *p, const char *end) { return find(p, end, d, m); };
+	auto seek = [d, m](const char *p, const char *end) {
+		return bytesearch::find(p, end, d, m);
+	};
 	return scan(r, seek, take, start, n);
 }
 
@@ -298,7 +209,7 @@ bool next_name_line(Reader &r, const char *name, const char **start, std::size_t
 	auto seek = [&](const char *p, const char *end) {
 		if (static_cast<std::size_t>(end - p) <= len || take(p, len + 2))
 			return p;
-		const char *hit = find(p, end, needle, len + 2);
+		const char *hit = bytesearch::find(p, end, needle, len + 2);
 		return hit == end ? end : hit + 1;
 	};
 	return scan(r, seek, take, start, n);

@@ -33,24 +33,25 @@ extern "C" {
 #include <ndbm.h>
 }
 
-#include "../common/decimal.h"
 #include "dbfiles.h"
+#include "decimal.h"
 #include "flatfile.h"
+#include "paths.h"
 #include "pwrecord.h"
 
 namespace account {
 namespace {
 
 // --- private state -------------------------------------------------------
-const char *_pw_file = "/etc/passwd"; // flat file, also the database path
-DBM *_pw_db = nullptr;                // the open hashed database, or none
-char _pw_flag;                        // flag byte of the last record unpacked
-flat::Reader flat_stream;             // storage behind _pw_fp
-flat::Reader *_pw_fp = nullptr;       // the open flat file, or none
-int _pw_stayopen = 0;                 // keyed lookups leave sources open
-passwd _pw_passwd;                    // the one result record
-char line[flat::line_size];           // current line, split in place
-char pwbuf[50];                       // password text from getpw
+const char *_pw_file = spool::passwd_file; // flat file, also the database path
+DBM *_pw_db = nullptr;                     // the open hashed database, or none
+char _pw_flag;                             // flag byte of the last record unpacked
+flat::Reader flat_stream;                  // storage behind _pw_fp
+flat::Reader *_pw_fp = nullptr;            // the open flat file, or none
+int _pw_stayopen = 0;                      // keyed lookups leave sources open
+passwd _pw_passwd;                         // the one result record
+char line[flat::line_size];                // current line, split in place
+char pwbuf[50];                            // password text from getpw
 
 int open_db()
 {

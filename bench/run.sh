@@ -1,9 +1,10 @@
 #!/bin/sh
 # bench/run.sh [--quick] - measures the account lookup and spoolnag.
 #
-# Builds the benchmarks into build/ (-DBENCH=ON), makes password files of
-# 1,000, 100,000 and 1,000,000 accounts with their hashed databases (kept in
-# build/bench-data/ and remade only when missing or when pwdb changed), then
+# Builds the benchmarks into build/ (-DSPOOLNAG_BENCH=ON), makes password
+# files of 1,000, 100,000 and 1,000,000 accounts with their hashed databases
+# (kept in build/bench-data/ and remade only when missing or when pwdb
+# changed), then
 # reports, each figure a median, the ratios all from this one run (the
 # measured programs and benchmarks take turns, so a noisy moment on the
 # machine falls on all of them alike):
@@ -36,7 +37,7 @@ else
 	gbench="--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true"
 fi
 
-cmake -S . -B build -G Ninja -DBENCH=ON > /dev/null
+cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target lookup_bench lookup_once libc_lookup nothing proc_bench \
 	spoolnag spoolnag_dynamic pwdb > /dev/null
 top=$(pwd)

@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "../account/getpwent.h"
 #include "boxquota.h"
+#include "getpwent.h"
 #include "mailbox.h"
 
 int main()

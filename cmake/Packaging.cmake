@@ -7,6 +7,8 @@
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME spoolnag)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+# The licence; the package carries it as share/doc/spoolnag/copyright.
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
   "warns users whose system mailbox is over the site's size limit")
 # Lines as dpkg shows them, each under 80 columns.

@@ -21,13 +21,14 @@
 
 #include <cstdio>
 
+#include "paths.h"
 #include "readconfig.h"
 #include "rule.h"
 
 namespace {
 
 // --- private state -------------------------------------------------------
-const char *config_path = "/var/mail/.boxquota";
+const char *config_path = spool::limit_file;
 int MinUser = -1; // -1: not loaded yet; 0: the limit applies to nobody
 int MaxSize = -1; // largest permitted size; 0: no limit
 

@@ -7,7 +7,7 @@
 
 #include <cstdio>
 
-#include "../common/decimal.h"
+#include "decimal.h"
 
 namespace limit {
 

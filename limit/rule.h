@@ -1,16 +1,24 @@
 // rule.h - the over-limit rule itself, given the two limit values (internal
 // header). boxquota applies it to the configured values; report tools apply
-// it to proposed ones. Internal linkage: nothing here is exported.
+// it to proposed ones and ask it whether a limit is on at all. Internal
+// linkage: nothing here is exported.
 #ifndef LIMIT_RULE_H
 #define LIMIT_RULE_H
 
 namespace limit {
 
+// Whether a limit of (min_user, max_size) applies to anyone: a 0 in either
+// value switches the limit off.
+static inline bool on(int min_user, int max_size)
+{
+	return min_user != 0 && max_size != 0;
+}
+
 // 1 when a limit of (min_user, max_size) applies to uid and size is over it.
-// A 0 in either value switches the limit off; equal to max_size is within.
+// An off limit applies to nobody; equal to max_size is within.
 static inline int over(int min_user, int max_size, int uid, int size)
 {
-	if (min_user == 0 || uid < min_user || max_size == 0)
+	if (!on(min_user, max_size) || uid < min_user)
 		return 0;
 	return size > max_size ? 1 : 0;
 }

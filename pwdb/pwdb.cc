@@ -15,8 +15,10 @@
 //
 // Diagnostics: "pwdb: FILE: reason" on standard error; in check mode one line
 // per disagreement on standard output. Exit: 0 done (and, checking, no
-// disagreement), 1 disagreements found, else a <sysexits.h> code.
+// disagreement), 1 disagreements found, else a <sysexits.h> code; output
+// that cannot be written (a report, the help) is EX_IOERR, never success.
 #include <fcntl.h>
+#include <getopt.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -35,6 +37,7 @@ extern "C" {
 
 #include "dbfiles.h"
 #include "flatfile.h"
+#include "paths.h"
 #include "pwrecord.h"
 
 namespace {
@@ -88,6 +91,41 @@ void usage(FILE *to)
 	                 "Exit: 0 done, 1 disagreements found, 64 usage, 66 FILE or its\n"
 	                 "database cannot be read, 73 the database cannot be created,\n"
 	                 "74 an input/output error.\n");
+}
+
+// Flushes standard output: EX_IOERR, with a message, when anything written
+// there was lost; status otherwise.
+int finish(int status)
+{
+	if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+		int err = errno;
+		std::fprintf(stderr, "%s: standard output: %s\n", progname,
+		             std::strerror(err != 0 ? err : EIO));
+		return EX_IOERR;
+	}
+	return status;
+}
+
+enum { opt_help = 256, opt_version };
+
+// The message for the option getopt_long just refused. optopt holds the
+// letter of an unknown short option, 0 for an unknown long one, and the
+// value of a long option given an argument it does not take; a long
+// option's word is the one just passed over.
+void bad_option(const char *const argv[])
+{
+	if (optopt != 0 && optopt != 'c' && optopt < opt_help) {
+		std::fprintf(stderr, "%s: unknown option -%c\n", progname, optopt);
+		return;
+	}
+	std::string_view word = argv[optind - 1];
+	word = word.substr(0, word.find('='));
+	int n = static_cast<int>(word.size());
+	if (optopt == 0)
+		std::fprintf(stderr, "%s: unknown option %.*s\n", progname, n, word.data());
+	else
+		std::fprintf(stderr, "%s: option %.*s takes no argument\n", progname, n,
+		             word.data());
 }
 
 datum as_datum(std::string_view s)
@@ -290,36 +328,39 @@ int check(const std::string &file)
 
 int main(int argc, char **argv)
 {
+	static const option longs[] = {
+	    {"check", no_argument, nullptr, 'c'},
+	    {"help", no_argument, nullptr, opt_help},
+	    {"version", no_argument, nullptr, opt_version},
+	    {nullptr, 0, nullptr, 0},
+	};
 	bool checking = false;
-	const char *file = nullptr;
-	bool options = true;
-	for (int i = 1; i < argc; i++) {
-		std::string_view a = argv[i];
-		if (options && a == "--") {
-			options = false;
-		} else if (options && (a == "-c" || a == "--check")) {
+	opterr = 0; // the messages are worded here
+	for (int c; (c = getopt_long(argc, argv, "c", longs, nullptr)) != -1;) {
+		switch (c) {
+		case 'c':
 			checking = true;
-		} else if (options && a == "--help") {
+			break;
+		case opt_help:
 			usage(stdout);
-			return EX_OK;
-		} else if (options && a == "--version") {
+			return finish(EX_OK);
+		case opt_version:
 			std::printf("pwdb %s\n", PWDB_VERSION);
-			return EX_OK;
-		} else if (options && a.size() > 1 && a[0] == '-') {
-			std::fprintf(stderr, "%s: unknown option %s\n", progname, argv[i]);
-			usage(stderr);
-			return EX_USAGE;
-		} else if (file == nullptr) {
-			file = argv[i];
-		} else {
+			return finish(EX_OK);
+		default:
+			bad_option(argv);
 			usage(stderr);
 			return EX_USAGE;
 		}
 	}
-	std::string path = file != nullptr ? file : "/etc/passwd";
+	if (argc - optind > 1) {
+		usage(stderr);
+		return EX_USAGE;
+	}
+	std::string path = optind < argc ? argv[optind] : spool::passwd_file;
 	if (path.empty()) {
 		std::fprintf(stderr, "%s: empty file name\n", progname);
 		return EX_USAGE;
 	}
-	return checking ? check(path) : build(path);
+	return finish(checking ? check(path) : build(path));
 }

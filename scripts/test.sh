@@ -5,11 +5,16 @@
 #                             strace that spoolnag writes nothing, and each
 #                             benchmark once on the smallest size (no timing
 #                             is judged; it only shows they still work)
+#   clang     build-clang/    the whole tree, tests and benchmarks included,
+#                             built with clang, and the unit tests run
 #   lint      build-lint/     clang-tidy, cppcheck, clang-format (scripts/lint.sh)
 #   asan      build-asan/     the same tests built with ASan and UBSan
 #   memcheck  build-memcheck/ the unit and end-to-end tests under valgrind
 #   fuzz      build-fuzz/     each fuzz target for FUZZ_SECONDS (default 60)
 # Usage: sh scripts/test.sh [STAGE...]   (default: every stage, in that order)
+#
+# Every build treats warnings as errors (SPOOLNAG_WERROR), with g++ and with
+# clang alike.
 #
 # Run as root so the end-to-end tests can use a private mount namespace;
 # without root they are skipped (and fail when CI is set). Exit 0 when every
@@ -17,15 +22,22 @@
 set -u
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-stages=${*:-unit lint asan memcheck fuzz}
+stages=${*:-unit clang lint asan memcheck fuzz}
 failed=
 report=
 
 stage_unit() {
-	cmake -S . -B build -G Ninja -DSPOOLNAG_TESTS=ON -DBENCH=ON &&
+	cmake -S . -B build -G Ninja -DSPOOLNAG_TESTS=ON -DSPOOLNAG_BENCH=ON -DSPOOLNAG_WERROR=ON &&
 	cmake --build build -j "$jobs" &&
 	sh bench/run.sh --quick &&
 	ctest --test-dir build --output-on-failure -j "$jobs"
+}
+
+stage_clang() {
+	CC=clang CXX=clang++ cmake -S . -B build-clang -G Ninja -DSPOOLNAG_TESTS=ON \
+		-DSPOOLNAG_BENCH=ON -DSPOOLNAG_WERROR=ON &&
+	cmake --build build-clang -j "$jobs" &&
+	ctest --test-dir build-clang --output-on-failure -j "$jobs" -L unit
 }
 
 stage_lint() {
@@ -33,8 +45,8 @@ stage_lint() {
 }
 
 stage_asan() {
-	cmake -S . -B build-asan -G Ninja -DSANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DSPOOLNAG_TESTS=ON &&
+	cmake -S . -B build-asan -G Ninja -DSPOOLNAG_SANITIZE=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DSPOOLNAG_TESTS=ON -DSPOOLNAG_WERROR=ON &&
 	cmake --build build-asan -j "$jobs" &&
 	ctest --test-dir build-asan --output-on-failure -j "$jobs"
 }
@@ -44,7 +56,7 @@ stage_memcheck() {
 	# valgrind sees the allocations of a static program's own malloc only
 	# as one heap, so spoolnag is linked dynamically here.
 	cmake -S . -B build-memcheck -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-		-DSPOOLNAG_TESTS=ON -DSPOOLNAG_STATIC=OFF &&
+		-DSPOOLNAG_TESTS=ON -DSPOOLNAG_STATIC=OFF -DSPOOLNAG_WERROR=ON &&
 	cmake --build build-memcheck -j "$jobs" || return 1
 	echo "memcheck: unit tests"
 	ctest --test-dir build-memcheck -T memcheck -L unit -j "$jobs" --output-on-failure \
@@ -56,8 +68,8 @@ stage_memcheck() {
 }
 
 stage_fuzz() {
-	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DFUZZ=ON \
-		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPOOLNAG_TESTS=OFF &&
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DSPOOLNAG_FUZZ=ON \
+		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPOOLNAG_TESTS=OFF -DSPOOLNAG_WERROR=ON &&
 	cmake --build build-fuzz -j "$jobs" || return 1
 	ok=0
 	for target in boxquota flatfile pwrecord; do
@@ -81,8 +93,8 @@ stage_fuzz() {
 
 for stage in $stages; do
 	case $stage in
-	unit|lint|asan|memcheck|fuzz) ;;
-	*) echo "test: unknown stage $stage (unit lint asan memcheck fuzz)"; exit 64 ;;
+	unit|clang|lint|asan|memcheck|fuzz) ;;
+	*) echo "test: unknown stage $stage (unit clang lint asan memcheck fuzz)"; exit 64 ;;
 	esac
 	echo "=== test: $stage"
 	start=$(date +%s)

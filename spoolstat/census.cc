@@ -2,24 +2,24 @@
 //
 // Interface: census.h. Reads the password file (through the account module
 // and, for the readability check, directly), and the file status of each
-// mailbox; writes nothing. Sizes come from mailbox::size and are judged
-// saturated to 32 bits by mailbox::limit_size, as spoolnag does. The limit in
+// mailbox; writes nothing. Sizes and times come from one mailbox::examine
+// each; sizes are judged saturated to 32 bits by mailbox::limit_size, as
+// spoolnag does. The limit in
 // force is asked of the library (OverMailLimit); a proposed one goes through
 // the same rule, limit::over. No diagnostics.
 #include "census.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <sysexits.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <unordered_set>
 
-#include "../account/getpwent.h"
-#include "../limit/rule.h"
 #include "boxquota.h"
+#include "getpwent.h"
 #include "mailbox.h"
+#include "rule.h"
 
 namespace census {
 
@@ -64,26 +64,18 @@ Result take(const limitinfo::Limit &limit)
 		// A name too long for the path counts as an unexaminable
 		// mailbox, never as a shortened path to another one.
 		char path[mailbox::path_size];
-		long long size = mailbox::path(path, pw->pw_name) ? mailbox::size(path) : 0;
-		int judged = mailbox::limit_size(size);
+		mailbox::Status box =
+		    mailbox::path(path, pw->pw_name) ? mailbox::examine(path) : mailbox::Status{};
+		int judged = mailbox::limit_size(box.size);
 		bool over = limit.proposed
 		                ? limit::over(limit.min_user, limit.max_size, uid, judged) != 0
 		                : OverMailLimit(uid, judged) != 0;
-		r.accounts.push_back(Account{pw->pw_name, uid, size, over});
+		r.accounts.push_back(
+		    Account{pw->pw_name, uid, box.size, over, box.known, box.mtime});
 		r.over += over;
 	}
 	account::endpwent();
 	return r;
-}
-
-bool modified(const std::string &login, std::time_t *when)
-{
-	char path[mailbox::path_size];
-	struct stat st = {};
-	if (!mailbox::path(path, login.c_str()) || ::stat(path, &st) != 0)
-		return false;
-	*when = st.st_mtime;
-	return true;
 }
 
 } // namespace census

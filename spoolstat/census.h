@@ -3,10 +3,11 @@
 //
 // Accounts come from account::getpwent (the flat password file, in file
 // order); a uid seen before is passed over, so each uid counts once, as its
-// first line. Mailboxes are measured with the shared mailbox module and
-// judged with the boxquota library (the limit in force) or the same rule
-// applied to proposed values. Uses the account module's process-wide state:
-// single-threaded, and it ends with that module's sources closed.
+// first line. Mailboxes are examined (one stat each: size and time) with the
+// shared mailbox module and judged with the boxquota library (the limit in
+// force) or the same rule applied to proposed values. Uses the account
+// module's process-wide state: single-threaded, and it ends with that
+// module's sources closed.
 #ifndef SPOOLSTAT_CENSUS_H
 #define SPOOLSTAT_CENSUS_H
 
@@ -21,13 +22,13 @@
 
 namespace census {
 
-inline constexpr char passwd_path[] = "/etc/passwd";
-
 struct Account {
 	std::string login;
-	int uid = 0;        // as the limit compares it: signed 32-bit
-	long long size = 0; // true size in bytes; 0 when missing or unexaminable
-	bool over = false;  // the limit's verdict on the saturated size
+	int uid = 0;            // as the limit compares it: signed 32-bit
+	long long size = 0;     // true size in bytes; 0 when missing or unexaminable
+	bool over = false;      // the limit's verdict on the saturated size
+	bool has_mtime = false; // the mailbox could be examined
+	std::time_t mtime = 0;  // its last change, from the same look as size
 };
 
 struct Result {
@@ -44,12 +45,8 @@ int unreadable(const char *path);
 int exit_code(int err);
 
 // Walks the password file from its first line and returns the accounts the
-// limit applies to, each measured and judged.
+// limit applies to, each examined and judged.
 Result take(const limitinfo::Limit &limit);
-
-// The last change time of login's mailbox (symbolic links followed); false
-// when there is none or it cannot be examined.
-bool modified(const std::string &login, std::time_t *when);
 
 } // namespace census
 

@@ -10,13 +10,15 @@
 #include <cstdio>
 
 #include "boxquota.h"
+#include "paths.h"
 #include "readconfig.h"
+#include "rule.h"
 
 namespace limitinfo {
 
 Off explain(const char *path, int min_user, int max_size, int *err)
 {
-	if (min_user != 0 && max_size != 0)
+	if (limit::on(min_user, max_size))
 		return Off::none;
 	errno = 0;
 	FILE *fp = std::fopen(path, "r");
@@ -37,11 +39,9 @@ Off explain(const char *path, int min_user, int max_size, int *err)
 		return Off::no_values;
 	if (count == 1)
 		return Off::one_value;
-	if (values[0] == 0)
-		return Off::min_zero;
-	if (values[1] == 0)
-		return Off::max_zero;
-	return Off::changed;
+	if (limit::on(values[0], values[1]))
+		return Off::changed;
+	return values[0] == 0 ? Off::min_zero : Off::max_zero;
 }
 
 Limit configured()
@@ -49,7 +49,7 @@ Limit configured()
 	Limit l;
 	l.min_user = MinLimitUid();
 	l.max_size = MailLimit();
-	l.off = explain(config_path, l.min_user, l.max_size, &l.err);
+	l.off = explain(spool::limit_file, l.min_user, l.max_size, &l.err);
 	return l;
 }
 
@@ -59,13 +59,14 @@ Limit proposed(int min_user, int max_size)
 	l.min_user = min_user;
 	l.max_size = max_size;
 	l.proposed = true;
-	l.off = min_user == 0 ? Off::min_zero : max_size == 0 ? Off::max_zero : Off::none;
+	if (!limit::on(min_user, max_size))
+		l.off = min_user == 0 ? Off::min_zero : Off::max_zero;
 	return l;
 }
 
 bool on(const Limit &limit)
 {
-	return limit.min_user != 0 && limit.max_size != 0;
+	return limit::on(limit.min_user, limit.max_size);
 }
 
 bool covers(const Limit &limit, int uid)

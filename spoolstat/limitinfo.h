@@ -10,8 +10,6 @@
 
 namespace limitinfo {
 
-inline constexpr char config_path[] = "/var/mail/.boxquota";
-
 // Why the limit applies to nobody.
 enum class Off {
 	none,       // the limit is on
@@ -44,8 +42,9 @@ Limit proposed(int min_user, int max_size);
 // up to 255 characters, '#' comments, a leading decimal number a value).
 Off explain(const char *path, int min_user, int max_size, int *err);
 
-// Whether the limit applies to anyone, and whether it applies to uid.
-// Every account the rule can find over is one the limit applies to.
+// Whether the limit applies to anyone (by the rule of the library), and
+// whether it applies to uid. Every account the rule can find over is one
+// the limit applies to.
 bool on(const Limit &limit);
 bool covers(const Limit &limit, int uid);
 

@@ -30,6 +30,8 @@ std::vector<Row> select(const std::vector<census::Account> &accounts, const limi
 		row.excess = figures::excess(a.size, limit.max_size);
 		row.percent = figures::percent_of(a.size, limit.max_size);
 		row.status = status;
+		row.has_mtime = a.has_mtime;
+		row.mtime = a.mtime;
 		rows.push_back(std::move(row));
 	}
 	std::sort(rows.begin(), rows.end(), [](const Row &x, const Row &y) {

@@ -26,8 +26,8 @@ struct Row {
 	long long excess = 0;   // size - limit, saturated
 	long long percent = -1; // share of the limit, whole %; -1: none
 	Status status = Status::within;
-	bool has_mtime = false; // set by the caller, who reads the disk
-	std::time_t mtime = 0;
+	bool has_mtime = false; // the mailbox could be examined
+	std::time_t mtime = 0;  // its last change
 };
 
 // The rows to report from the census, sorted. percent is the threshold,

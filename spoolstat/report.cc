@@ -12,6 +12,7 @@
 
 #include "escape.h"
 #include "figures.h"
+#include "paths.h"
 
 namespace report {
 namespace {
@@ -92,7 +93,7 @@ void put_line(std::FILE *out, const Cells &cells, const std::size_t (&width)[col
 
 std::string off_text(const limitinfo::Limit &limit)
 {
-	std::string file = limitinfo::config_path;
+	std::string file = spool::limit_file;
 	switch (limit.off) {
 	case Off::none:
 		break;

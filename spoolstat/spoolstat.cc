@@ -29,6 +29,7 @@
 #include "limitinfo.h"
 #include "listing.h"
 #include "options.h"
+#include "paths.h"
 #include "report.h"
 
 namespace {
@@ -80,9 +81,8 @@ int main(int argc, char *argv[])
 	}
 
 	// getpwent answers "no more accounts" for a file it cannot open too.
-	if (int err = census::unreadable(census::passwd_path)) {
-		std::fprintf(stderr, "spoolstat: %s: %s\n", census::passwd_path,
-		             std::strerror(err));
+	if (int err = census::unreadable(spool::passwd_file)) {
+		std::fprintf(stderr, "spoolstat: %s: %s\n", spool::passwd_file, std::strerror(err));
 		return census::exit_code(err);
 	}
 	tzset();
@@ -98,8 +98,6 @@ int main(int argc, char *argv[])
 
 	std::vector<listing::Row> rows =
 	    listing::select(result.accounts, summary.limit, opt.all, opt.percent);
-	for (listing::Row &r : rows)
-		r.has_mtime = census::modified(r.login, &r.mtime);
 
 	if (opt.json)
 		report::json(stdout, summary, rows);

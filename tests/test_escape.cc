@@ -73,8 +73,8 @@ TEST(Escape, JsonKeepsExactlyTheWellFormedSequences)
 			std::string in = c.lead + static_cast<char>(b) + c.tail;
 			std::string out = escape::json(in);
 			bool kept = out == "\"" + in + "\"";
-			for (unsigned char ch : out)
-				ASSERT_GE(ch, 0x20);
+			for (char ch : out)
+				ASSERT_GE(static_cast<unsigned char>(ch), 0x20);
 			bool valid = b >= c.lo && b <= c.hi;
 			EXPECT_EQ(kept, valid) << "lead " << int(static_cast<unsigned char>(c.lead[0]))
 			                       << " second " << b;

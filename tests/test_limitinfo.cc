@@ -11,9 +11,9 @@
 #include <fstream>
 #include <string>
 
-#include "../limit/rule.h"
 #include "census.h"
 #include "limitinfo.h"
+#include "rule.h"
 
 namespace {
 

@@ -1,6 +1,10 @@
 // Unit tests of the mailbox path and size helpers.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <climits>
 #include <string>
 
@@ -30,6 +34,29 @@ TEST(Mailbox, SizeOfMissingIsZeroAndLargeSaturates)
 	EXPECT_EQ(mailbox::limit_size(INT_MAX), INT_MAX);
 	EXPECT_EQ(mailbox::limit_size(1LL << 31), INT_MAX);
 	EXPECT_EQ(mailbox::limit_size((1LL << 32) + 100), INT_MAX);
+}
+
+// Size and time come from the same file; a missing one is known as such.
+TEST(Mailbox, ExamineGivesSizeAndTime)
+{
+	char name[] = "/tmp/mailbox-test-XXXXXX";
+	int fd = mkstemp(name);
+	ASSERT_GE(fd, 0);
+	ASSERT_EQ(write(fd, "12345", 5), 5);
+	const timespec times[2] = {{1000000000, 0}, {1234567890, 0}}; // access, modification
+	ASSERT_EQ(futimens(fd, times), 0);
+	close(fd);
+
+	mailbox::Status box = mailbox::examine(name);
+	EXPECT_TRUE(box.known);
+	EXPECT_EQ(box.size, 5);
+	EXPECT_EQ(box.mtime, 1234567890);
+	EXPECT_EQ(mailbox::size(name), 5);
+
+	unlink(name);
+	box = mailbox::examine(name);
+	EXPECT_FALSE(box.known);
+	EXPECT_EQ(box.size, 0);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ for want in 'usr/bin/spoolnag' "$lib/libboxquota\\.a" 'usr/include/boxquota\.h' 
     'usr/share/man/man5/boxquota\.5\.gz' 'etc/profile\.d/spoolnag\.sh' \
     "$lib/pkgconfig/boxquota\\.pc" "$lib/cmake/boxquota/boxquotaConfig\\.cmake" \
     "$lib/cmake/boxquota/boxquotaConfigVersion\\.cmake" \
-    'usr/share/doc/spoolnag/examples/boxcheck\.c'; do
+    'usr/share/doc/spoolnag/examples/boxcheck\.c' 'usr/share/doc/spoolnag/copyright'; do
 	echo "$files" | grep -Eqx "\./$want" || fail "not in the package: $want
 $files"
 done

@@ -16,9 +16,11 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     lib/cmake/boxquota/boxquotaConfigVersion.cmake \
     lib/cmake/boxquota/boxquotaTargets.cmake \
     share/doc/spoolnag/examples/boxcheck.c \
-    share/doc/spoolnag/examples/CMakeLists.txt; do
+    share/doc/spoolnag/examples/CMakeLists.txt share/doc/spoolnag/copyright; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
 done
+cmp -s "$STAGE/share/doc/spoolnag/copyright" "$SRC/LICENSE" ||
+	fail "share/doc/spoolnag/copyright is not the licence"
 [ -x "$STAGE/bin/spoolnag" ] || fail "bin/spoolnag is not executable"
 if [ "$HAVE_PWDB" = 1 ]; then
 	[ -x "$STAGE/sbin/pwdb" ] || fail "pwdb is built but not installed in sbin"
@@ -26,8 +28,9 @@ if [ "$HAVE_PWDB" = 1 ]; then
 fi
 
 # Internal headers and libraries stay in the build.
-leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h \
+leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h -o -name readconfig.h \
     -o -name 'libaccount*' -o -name 'libmailbox*' -o -name getpwent.h \
+    -o -name 'libspool*' -o -name paths.h -o -name mailbox.h -o -name decimal.h \
     -o -name 'libboxquota_seam*' \) -print)
 expect_eq "internal files installed" "" "$leaked"
 

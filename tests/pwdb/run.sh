@@ -27,6 +27,14 @@ expect() {
 	"$@" > out 2> err; got=$?
 	[ "$got" = "$want" ] || fail "$* exited $got, want $want ($(cat err))"
 }
+# full CMD...: runs CMD with standard output on a full device; it must say so
+# and exit 74, whatever it would have answered.
+full() {
+	"$@" > /dev/full 2> err; got=$?
+	[ "$got" = 74 ] || fail "$* > /dev/full exited $got, want 74"
+	grep -q '^pwdb: standard output: No space left on device$' err ||
+		fail "$* > /dev/full: $(cat err)"
+}
 printf 'root:x:0:0:root:/root:/bin/sh\nalice:x:100:100:Alice:/home/alice:/bin/sh\nbad line\n' > passwd
 
 case $group in
@@ -37,12 +45,18 @@ usage)
 	grep -q '^pwdb [0-9]' out || fail "--version: $(cat out)"
 	expect 64 "$pwdb" -x passwd
 	grep -q 'unknown option -x' err || fail "unknown option not named: $(cat err)"
+	expect 64 "$pwdb" --bogus
+	grep -q 'unknown option --bogus' err || fail "unknown long option not named: $(cat err)"
+	expect 64 "$pwdb" --check=yes passwd
+	grep -q 'option --check takes no argument' err || fail "argument refused how: $(cat err)"
 	expect 64 "$pwdb" passwd passwd
 	expect 66 "$pwdb" missing
 	[ "$(cat err)" = "pwdb: missing: No such file or directory" ] || fail "message: $(cat err)"
 	expect 66 "$pwdb" -c passwd
 	grep -q '^pwdb: passwd: no database' err || fail "check without database: $(cat err)"
 	expect 0 "$pwdb" -- passwd
+	full "$pwdb" --help
+	full "$pwdb" --version
 	;;
 build)
 	chmod 640 passwd
@@ -67,6 +81,7 @@ check)
 		grep -q "$line" out || fail "report lacks: $line"
 	done
 	[ "$(wc -l < out)" = 4 ] || fail "report has other lines: $(cat out)"
+	full "$pwdb" -c passwd
 	printf 'root:x:0:0:root:/root:/bin/sh\n' > passwd
 	expect 1 "$pwdb" -c passwd
 	grep -q 'database key "alice" has no account' out || fail "stale key not reported: $(cat out)"

@@ -1,12 +1,16 @@
-// mailbox.h - where a user's system mailbox is and how large it is.
-#ifndef CHECK_MAILBOX_H
-#define CHECK_MAILBOX_H
+// mailbox.h - where a user's system mailbox is and what one look at it
+// tells: its size and when it last changed.
+#ifndef SPOOL_MAILBOX_H
+#define SPOOL_MAILBOX_H
 
 #include <cstddef>
+#include <ctime>
+
+#include "paths.h"
 
 namespace mailbox {
 
-inline constexpr char spool_dir[] = "/var/mail/";
+using spool::spool_dir;
 // Room for the path with its terminator: login names of up to 1013
 // characters fit.
 inline constexpr std::size_t path_size = 1024;
@@ -14,6 +18,17 @@ inline constexpr std::size_t path_size = 1024;
 // Writes spool_dir followed by login into buf (path_size bytes). False, with
 // buf empty, when the path would not fit: no truncated path is ever made.
 bool path(char (&buf)[path_size], const char *login);
+
+// What one stat of a mailbox gives.
+struct Status {
+	bool known = false;    // the file is there and could be examined
+	long long size = 0;    // its size in bytes; 0 when not known
+	std::time_t mtime = 0; // its last modification; 0 when not known
+};
+
+// The status of the file path leads to (symbolic links followed), from one
+// stat, so that size and time describe the same file.
+Status examine(const char *path);
 
 // The size in bytes of the file path leads to (symbolic links followed);
 // 0 when there is none or it cannot be examined.

@@ -1,8 +1,8 @@
-// mailbox - locating and measuring a user's system mailbox.
+// mailbox - locating and examining a user's system mailbox.
 //
-// Reads only the file status of the mailbox; opens nothing. Stateless and
-// thread-safe. Shared by every tool that judges mailboxes, so they all
-// measure alike.
+// Reads only the file status of the mailbox, with one stat per look; opens
+// nothing. Stateless and thread-safe. Shared by every tool that judges
+// mailboxes, so they all measure alike.
 #include "mailbox.h"
 
 #include <sys/stat.h>
@@ -25,12 +25,17 @@ bool path(char (&buf)[path_size], const char *login)
 	return true;
 }
 
-long long size(const char *path)
+Status examine(const char *path)
 {
 	struct stat st = {};
 	if (::stat(path, &st) != 0)
-		return 0;
-	return static_cast<long long>(st.st_size);
+		return Status{};
+	return Status{true, static_cast<long long>(st.st_size), st.st_mtime};
+}
+
+long long size(const char *path)
+{
+	return examine(path).size;
 }
 
 int limit_size(long long size)
