@@ -1,8 +1,9 @@
 #!/bin/sh
 # Static checks of our own code, from the top of the tree:
 #   clang-tidy  (.clang-tidy) over the sources of limit/, account/, check/,
-#               spoolstat/, pwdb/ and fuzz/, and the headers they include;
-#   cppcheck    over the same folders, common/, examples/ and tests/notouch/;
+#               spoolstat/, pwdb/, pam/ and fuzz/, and the headers they include;
+#   cppcheck    over the same folders, common/, examples/, tests/notouch/ and
+#               tests/pam/;
 #   clang-format (.clang-format) over every C and C++ file we keep but the
 #               tests' own, whose case tables are aligned by hand.
 # tests/ and bench/ are left to the compilers' warnings: GoogleTest's macros
@@ -12,13 +13,13 @@
 #
 # Exit 0 when all pass, 1 when any finds something. FORMAT=warn reports
 # files that are not formatted without failing; format them all with
-#   clang-format -i $(git ls-files '*.c' '*.cc' '*.h' ':!tests/*' 'tests/notouch/*')
+#   clang-format -i $(git ls-files '*.c' '*.cc' '*.h' ':!tests/*' 'tests/notouch/*' 'tests/pam/*')
 set -u
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 
-sources=$(find limit account check pwdb spoolstat fuzz -name '*.cc' | sort)
+sources=$(find limit account check pwdb spoolstat pam fuzz -name '*.cc' | sort)
 
 echo "lint: clang-tidy"
 CC=clang CXX=clang++ cmake -S . -B build-lint -G Ninja -DFUZZ=ON -DSPOOLNAG_TESTS=OFF \
@@ -34,12 +35,12 @@ echo "lint: cppcheck"
 cppcheck --std=c++20 --enable=warning,style,performance,portability --inline-suppr \
 	--error-exitcode=1 --quiet --suppress=missingIncludeSystem \
 	-I account -I limit -I check -I common -I spoolstat \
-	limit account check pwdb spoolstat common fuzz examples tests/notouch || {
+	limit account check pwdb spoolstat pam common fuzz examples tests/notouch tests/pam || {
 	echo "lint: cppcheck found the above"; status=1; }
 
 echo "lint: clang-format"
 unformatted=
-for f in $(find limit account check pwdb spoolstat bench common fuzz examples tests/notouch -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
+for f in $(find limit account check pwdb spoolstat pam bench common fuzz examples tests/notouch tests/pam -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
 	clang-format --dry-run --Werror "$f" > /dev/null 2>&1 || unformatted="$unformatted $f"
 done
 if [ -n "$unformatted" ]; then
