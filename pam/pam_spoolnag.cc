@@ -82,7 +82,7 @@ bool judge(pam_handle_t *pamh, const passwd &pw, const char *path, Verdict *v, b
 extern "C" int pam_sm_open_session(pam_handle_t *pamh, int flags, int argc, const char **argv)
 {
 	bool debug = parse_debug(pamh, argc, argv);
-	if ((flags & PAM_SILENT) != 0)
+	if ((static_cast<unsigned>(flags) & PAM_SILENT) != 0)
 		return PAM_IGNORE;
 
 	const void *item = nullptr;
