@@ -13,6 +13,7 @@
 #include "boxquota.h"
 #include "getpwent.h"
 #include "mailbox.h"
+#include "warning.h"
 
 int main()
 {
@@ -30,10 +31,9 @@ int main()
 
 	if (!OverMailLimit(static_cast<int>(uid), mailbox::limit_size(size)))
 		return 0;
-	std::printf("\n** WARNING: system mailbox %s%s is over quota (%lld bytes). **\n",
-	            mailbox::spool_dir, pw->pw_name, size);
-	std::printf(
-	    "** Until YOU make it less then %lld bytes, you will receive NO MORE MAIL. **\n\n",
-	    static_cast<long long>(MailLimit()) + 1);
+	char text[warning::text_size];
+	std::size_t n = warning::format(text, pw->pw_name, size, MailLimit());
+	if (n < sizeof text)
+		std::fwrite(text, 1, n, stdout);
 	return 0;
 }

@@ -52,6 +52,13 @@ else()
 endif()
 file(WRITE ${PROJECT_BINARY_DIR}/deb/conffiles "${_deb_sysconfdir}/profile.d/spoolnag.sh\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_BINARY_DIR}/deb/conffiles)
+# The PAM module's profile leaves the PAM stacks with the package.
+if(TARGET pam_spoolnag)
+  list(APPEND CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${PROJECT_SOURCE_DIR}/pam/prerm)
+  string(APPEND CPACK_PACKAGE_DESCRIPTION "\n\n"
+    "pam_spoolnag shows the same warning through PAM at every login, whatever"
+    "\nthe user's shell; enable it with pam-auth-update --enable spoolnag.")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 
 include(CPack)

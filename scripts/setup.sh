@@ -7,11 +7,14 @@ cd "$(dirname "$0")/.."
 
 # The second line is for scripts/test.sh: the fuzz build (clang and its
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
-# checking, and the static checks.
+# checking, and the static checks. The third is for the PAM module and its
+# login test through a real sshd: the client, the shells logged into, and
+# the libraries of the server, which is only unpacked (below).
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc
-	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck"
+	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
+	libpam0g-dev openssh-client zsh iproute2 libwrap0"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
@@ -21,6 +24,10 @@ if [ -n "$missing" ]; then
 	apt-get update -qq
 	DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
 fi
+
+# The SSH server of the login test, unpacked into .cache/debs, never
+# installed: no service starts on this machine.
+sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"

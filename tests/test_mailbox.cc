@@ -9,6 +9,7 @@
 #include <string>
 
 #include "mailbox.h"
+#include "warning.h"
 
 namespace {
 
@@ -57,6 +58,26 @@ TEST(Mailbox, ExamineGivesSizeAndTime)
 	box = mailbox::examine(name);
 	EXPECT_FALSE(box.known);
 	EXPECT_EQ(box.size, 0);
+}
+
+// The warning of the longest login the lookup hands out fits its room, with
+// the largest figures; a buffer too small says so by the length it reports.
+TEST(Warning, FitsOrSaysItDoesNot)
+{
+	std::string longest(1022, 'n');
+	char text[warning::text_size];
+	std::size_t n = warning::format(text, longest.c_str(), 1LL << 40, INT_MAX);
+	ASSERT_LT(n, sizeof text);
+	EXPECT_EQ(std::string(text, n),
+	          "\n** WARNING: system mailbox /var/mail/" + longest +
+	              " is over quota (1099511627776 bytes). **\n** Until YOU make it less then "
+	              "2147483648 bytes, you will receive NO MORE MAIL. **\n\n");
+
+	std::string alice = "\n** WARNING: system mailbox /var/mail/alice is over quota (500001 "
+	                    "bytes). **\n** Until YOU make it less then 500001 bytes, you will "
+	                    "receive NO MORE MAIL. **\n\n";
+	char small[40];
+	EXPECT_EQ(warning::format(small, "alice", 500001, 500000), alice.size());
 }
 
 } // namespace

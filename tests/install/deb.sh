@@ -25,6 +25,12 @@ for want in 'usr/bin/spoolnag' "$lib/libboxquota\\.a" 'usr/include/boxquota\.h' 
 	echo "$files" | grep -Eqx "\./$want" || fail "not in the package: $want
 $files"
 done
+if [ "$HAVE_PAM" = 1 ]; then
+	for want in "$lib/security/pam_spoolnag\\.so" 'usr/share/pam-configs/spoolnag' \
+	    'usr/share/man/man8/pam_spoolnag\.8\.gz'; do
+		echo "$files" | grep -Eqx "\./$want" || fail "not in the package: $want"
+	done
+fi
 if [ "$HAVE_PWDB" = 1 ]; then
 	echo "$files" | grep -qx './usr/sbin/pwdb' || fail "pwdb not in the package"
 	echo "$files" | grep -qx './usr/share/man/man8/pwdb.8.gz' || fail "pwdb.8 not in the package"
@@ -55,6 +61,10 @@ info=$(dpkg-deb -I "$deb")
 expect_contains "dpkg-deb -I" "conffiles" "$info"
 dpkg-deb -e "$deb" "$WORK/control"
 expect_eq conffiles /etc/profile.d/spoolnag.sh "$(cat "$WORK/control/conffiles")"
+if [ "$HAVE_PAM" = 1 ]; then
+	[ -x "$WORK/control/prerm" ] || fail "no executable prerm"
+	expect_contains prerm "pam-auth-update --package --remove spoolnag" "$(cat "$WORK/control/prerm")"
+fi
 
 # What was configured at install time names the packaged paths.
 dpkg-deb -x "$deb" "$WORK/root"

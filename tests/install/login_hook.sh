@@ -2,7 +2,8 @@
 # install.login-hook - the installed /etc/profile.d snippet, sourced as a
 # login shell sources it (dash and bash): it parses as POSIX sh; it runs
 # spoolnag only for an interactive shell writing to a terminal, without
-# ~/.hushlogin and with the program present; it never shows the program's
+# ~/.hushlogin, with the program present and SPOOLNAG_SHOWN unset (the PAM
+# module has not checked already); it never shows the program's
 # errors, never fails or ends the shell and leaves no variable behind.
 # Installs into a prefix of its own and puts a fake spoolnag in its bin, the
 # very path the installed hook names; a pseudo-terminal comes from script(1).
@@ -59,7 +60,7 @@ for shell in dash bash; do
 		chmod 755 "$fake"
 		eval "$setup"
 		out=$(run "$shell" "$mode" "$source_hook")
-		unset FAKE_STATUS
+		unset FAKE_STATUS SPOOLNAG_SHOWN
 		what="$shell, $name"
 		got=0
 		[ ! -f "$mark" ] || got=$(wc -l <"$mark")
@@ -80,6 +81,7 @@ stdout is a pipe (scp, sftp, rsync)|pipe-interactive|:|0
 not interactive|tty-plain|:|0
 ~/.hushlogin exists|tty-interactive|: >"$home/.hushlogin"|0
 program removed|tty-interactive|chmod 644 "$fake"|0
+the PAM module has checked|tty-interactive|export SPOOLNAG_SHOWN=pam|0
 CASES
 done
 

@@ -22,6 +22,12 @@ done
 cmp -s "$STAGE/share/doc/spoolnag/copyright" "$SRC/LICENSE" ||
 	fail "share/doc/spoolnag/copyright is not the licence"
 [ -x "$STAGE/bin/spoolnag" ] || fail "bin/spoolnag is not executable"
+if [ "$HAVE_PAM" = 1 ]; then
+	for f in lib/security/pam_spoolnag.so share/pam-configs/spoolnag \
+	    share/man/man8/pam_spoolnag.8.gz; do
+		[ -f "$STAGE/$f" ] || fail "not installed: $f"
+	done
+fi
 if [ "$HAVE_PWDB" = 1 ]; then
 	[ -x "$STAGE/sbin/pwdb" ] || fail "pwdb is built but not installed in sbin"
 	[ -f "$STAGE/share/man/man8/pwdb.8.gz" ] || fail "pwdb.8 not installed"

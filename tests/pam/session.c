@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: ISC
+// session - opens and closes one PAM session as a login application does, and
+// tells what the modules did, for the tests of pam_spoolnag.
+//
+// Usage: session CONFDIR SERVICE USER [silent] [convfail] [again-without=FILE]
+//
+// Reads the service's configuration from CONFDIR (pam_start_confdir), opens a
+// session for USER (with PAM_SILENT when "silent" is given) and closes it.
+// Its conversation answers no prompt and prints every message as it comes,
+// as "info: TEXT" or "error: TEXT" (a newline inside TEXT printed as \n);
+// with "convfail" it then reports a failure. Then, one a line: "open:
+// RESULT", "env: SPOOLNAG_SHOWN=VALUE" or "env: unset" (the PAM environment
+// after the opening), "close: RESULT". With again-without=FILE it then
+// removes FILE, prints "again:" and does it all once more in a new
+// transaction. Exit 0 when it ran, 1 when PAM could not be started.
+#include <security/pam_appl.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <unistd.h>
+
+static int conv_fails;
+
+static void print_escaped(const char *what, const char *text)
+{
+	printf("%s: ", what);
+	for (const char *p = text; *p != '\0'; p++) {
+		if (*p == '\n')
+			fputs("\\n", stdout);
+		else
+			putchar(*p);
+	}
+	putchar('\n');
+}
+
+static int conversation(int n, const struct pam_message **msg, struct pam_response **resp,
+                        void *data)
+{
+	(void)data;
+	for (int i = 0; i < n; i++) {
+		switch (msg[i]->msg_style) {
+		case PAM_TEXT_INFO:
+			print_escaped("info", msg[i]->msg);
+			break;
+		case PAM_ERROR_MSG:
+			print_escaped("error", msg[i]->msg);
+			break;
+		default:
+			print_escaped("prompt", msg[i]->msg);
+			return PAM_CONV_ERR;
+		}
+	}
+	*resp = NULL;
+	return conv_fails ? PAM_CONV_ERR : PAM_SUCCESS;
+}
+
+static int run(const char *confdir, const char *service, const char *user, int flags)
+{
+	struct pam_conv conv = {conversation, NULL};
+	pam_handle_t *pamh = NULL;
+	int r = pam_start_confdir(service, user, &conv, confdir, &pamh);
+	if (r != PAM_SUCCESS) {
+		fprintf(stderr, "session: pam_start_confdir: %s\n", pam_strerror(pamh, r));
+		return 1;
+	}
+	r = pam_open_session(pamh, flags);
+	printf("open: %s\n", pam_strerror(pamh, r));
+	const char *shown = pam_getenv(pamh, "SPOOLNAG_SHOWN");
+	if (shown != NULL)
+		printf("env: SPOOLNAG_SHOWN=%s\n", shown);
+	else
+		puts("env: unset");
+	if (r == PAM_SUCCESS) {
+		r = pam_close_session(pamh, flags);
+		printf("close: %s\n", pam_strerror(pamh, r));
+	}
+	pam_end(pamh, r);
+	fflush(stdout);
+	return 0;
+}
+
+int main(int argc, char **argv)
+{
+	if (argc < 4) {
+		fputs("usage: session CONFDIR SERVICE USER [silent] [convfail] "
+		      "[again-without=FILE]\n",
+		      stderr);
+		return 2;
+	}
+	int flags = 0;
+	const char *remove = NULL;
+	for (int i = 4; i < argc; i++) {
+		if (strcmp(argv[i], "silent") == 0)
+			flags |= PAM_SILENT;
+		else if (strcmp(argv[i], "convfail") == 0)
+			conv_fails = 1;
+		else if (strncmp(argv[i], "again-without=", 14) == 0)
+			remove = argv[i] + 14;
+	}
+	if (run(argv[1], argv[2], argv[3], flags) != 0)
+		return 1;
+	if (remove == NULL)
+		return 0;
+	if (unlink(remove) != 0) {
+		perror(remove);
+		return 1;
+	}
+	puts("again:");
+	return run(argv[1], argv[2], argv[3], flags);
+}

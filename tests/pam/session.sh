@@ -1,0 +1,102 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# session.sh SESSION MODULE - pam_spoolnag loaded by the real PAM library:
+# the test program SESSION opens a session through a service file that names
+# MODULE, as root in a private mount namespace over a sample host (its
+# /etc/passwd and /var/mail bound in). Each case compares what the
+# conversation got, the result and the PAM environment with the table below.
+# Needs root: exits 77 (skipped) without it, unless CI is set.
+#
+# SPOOLNAG_WRAPPER (environment, optional): a command put before SESSION, as
+# in tests/run-case.sh; its logs under WRAPPER_LOG are shown on a failure.
+set -u
+session=$(realpath "$1") module=$(realpath "$2")
+
+skip() {
+	if [ -n "${CI:-}" ]; then
+		echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1
+	fi
+	echo "SKIP: $1"; exit 77
+}
+[ "$(id -u)" = 0 ] || skip "needs root for a private mount namespace"
+unshare -m --propagation private true 2>/dev/null || skip "cannot make a mount namespace"
+
+tmp=$(mktemp -d) || exit 1
+trap 'rm -rf "$tmp"' EXIT
+chmod 755 "$tmp"
+mkdir "$tmp/pam.d" "$tmp/log"
+# Options the module does not know are logged and ignored.
+cat >"$tmp/pam.d/spoolnag-test" <<EOF
+session required $module debug no-such-option
+session optional pam_permit.so
+EOF
+
+# The sample host: a limit of 500000 bytes from uid 100; dave's mailbox is a
+# link into a folder only root may enter, erin's one into an open folder.
+host() {
+	rm -rf "$tmp/host"
+	mkdir -p "$tmp/host/mail" "$tmp/host/closed" "$tmp/host/open"
+	cat >"$tmp/host/passwd" <<-'EOF'
+	root:x:0:0:root:/root:/bin/sh
+	alice:x:1000:1000::/home/alice:/bin/sh
+	bob:x:1001:1001::/home/bob:/bin/sh
+	carol:x:99:99::/home/carol:/bin/sh
+	dave:x:1002:1002::/home/dave:/bin/sh
+	erin:x:1003:1003::/home/erin:/bin/sh
+	EOF
+	printf '100\n500000\n' >"$tmp/host/mail/.boxquota"
+	truncate -s 500001 "$tmp/host/mail/alice"
+	truncate -s 500000 "$tmp/host/mail/bob"
+	truncate -s 900000 "$tmp/host/mail/carol"
+	truncate -s 600000 "$tmp/host/closed/dave" "$tmp/host/open/erin"
+	ln -s "$tmp/host/closed/dave" "$tmp/host/mail/dave"
+	ln -s "$tmp/host/open/erin" "$tmp/host/mail/erin"
+	chmod -R a+rX "$tmp/host"
+	chmod 700 "$tmp/host/closed"
+}
+
+warning() {
+	printf 'info: \\n** WARNING: system mailbox /var/mail/%s is over quota (%s bytes). **\\n' "$1" "$2"
+	printf '** Until YOU make it less then 500001 bytes, you will receive NO MORE MAIL. **\\n;'
+}
+quiet='open: Success;env: SPOOLNAG_SHOWN=pam;close: Success'
+unjudged='open: Success;env: unset;close: Success'
+alice=$(warning alice 500001)
+
+fail=0
+n=0
+# case | change to the sample host | user | options of SESSION | output, lines split at ;
+while IFS='|' read -r name change user options want; do
+	n=$((n + 1))
+	host
+	eval "$change"
+	# shellcheck disable=SC2086 # the options are split on purpose
+	got=$(WRAPPER_LOG=$tmp/log/$n unshare -m --propagation private sh -c '
+		mount --bind "$1/passwd" /etc/passwd && mount --bind "$1/mail" /var/mail || exit 99
+		[ ! -e /dev/log ] || mount --bind /dev/null /dev/log || exit 99
+		shift && exec ${SPOOLNAG_WRAPPER:-} "$@"
+	' sh "$tmp/host" "$session" "$tmp/pam.d" spoolnag-test "$user" $options 2>"$tmp/err")
+	status=$?
+	want=$(printf "%s\n" "$want" | tr ";" "\n")
+	if [ "$got" != "$want" ] || [ $status != 0 ] || [ -s "$tmp/err" ]; then
+		echo "FAIL: $name (status $status)"
+		printf "%s\n" "--- want:" "$want" "--- got:" "$got"; cat "$tmp/err"
+		for f in "$tmp/log/$n".*; do [ -s "$f" ] && cat "$f"; done
+		fail=1
+	else
+		echo "ok: $name"
+	fi
+done <<EOF
+over the limit|:|alice||$alice$quiet
+at the limit|:|bob||$quiet
+uid below the limited ones|:|carol||$quiet
+no such account|:|nobody||$unjudged
+no limit file|rm "\$tmp/host/mail/.boxquota"|alice||$quiet
+limit file the user cannot read|chmod 600 "\$tmp/host/mail/.boxquota"|alice||$quiet
+PAM_SILENT|:|alice|silent|$unjudged
+link to a file the user cannot reach|:|dave||$quiet
+link to a file the user can reach|:|erin||$(warning erin 600000)$quiet
+the conversation fails|:|alice|convfail|$alice$quiet
+a new transaction reads the limit anew|:|alice|again-without=/var/mail/.boxquota|$alice$quiet;again:;$quiet
+EOF
+exit $fail
