@@ -87,8 +87,7 @@ stop_tracked()
 # enter_host SCRIPT ARG...: runs "sh SCRIPT ARG..." as PID 1 of fresh mount,
 # network and PID namespaces (with its own /proc), in the background; sets
 # HOST_PID to the pid of unshare, which kills that shell, and with it the
-# whole namespace, when it is stopped. The shell's network namespace is
-# /proc/$HOST_PID/task/*/children's.
+# whole namespace, when it is stopped.
 enter_host()
 {
 	unshare -m -n -p --fork --kill-child --mount-proc --propagation private \
@@ -97,8 +96,8 @@ enter_host()
 	track "$HOST_PID"
 }
 
-# The pid of the namespaced shell that enter_host started as HOST_PID, once
-# it runs.
+# host_shell PID: the pid of the namespaced shell that enter_host started
+# as PID (unshare), once it runs.
 host_shell()
 {
 	n=0
@@ -260,7 +259,9 @@ smtp()
 # (unix:private/NAME or inet:HOST:PORT) asked at RCPT and at the end of the
 # data with default_action=DUNNO. SERVICE: master.cf lines to add, such as
 # the spawn(8) entry. The ids are those of the sample host (postfix 101,
-# postdrop 103).
+# postdrop 103). PF_DESTINATION and PF_RELAY (environment, optional) replace
+# mydestination and set relay_domains, for a mail exchanger that relays
+# example.org to the mailbox host.
 configure_postfix()
 {
 	pf=$1 port=$2 policy=$3 service=$4
@@ -294,7 +295,8 @@ setgid_group = postdrop
 myhostname = mx.example.org
 mydomain = example.org
 myorigin = example.org
-mydestination = example.org, mx.example.org, localhost
+mydestination = ${PF_DESTINATION:-example.org, mx.example.org, localhost}
+relay_domains = ${PF_RELAY:-}
 inet_interfaces = loopback-only
 inet_protocols = ipv4
 mynetworks = 127.0.0.0/8
@@ -310,8 +312,9 @@ smtpd_recipient_restrictions =
     check_policy_service { $policy, default_action=DUNNO }
 smtpd_end_of_data_restrictions =
     check_policy_service { $policy, default_action=DUNNO }
-boxpolicy_time_limit = 3600
 MAIN
+	# A spawn(8) service runs its program for as long as this allows.
+	[ -z "$service" ] || echo "boxpolicy_time_limit = 3600" >>"$pf/conf/main.cf"
 	cat >"$pf/conf/master.cf" <<MASTER
 127.0.0.1:$port inet n - n - - smtpd
 cleanup   unix  n - n - 0 cleanup

@@ -1,7 +1,10 @@
 # SPDX-License-Identifier: ISC
 """smtp.py PORT [ADDRESS] -- STEP... - one SMTP session, step by step.
+smtp.py --run COMMAND [ARG...] -- STEP...
 
-Connects to ADDRESS (default 127.0.0.1) at PORT, says EHLO, then runs each
+Connects to ADDRESS (default 127.0.0.1) at PORT, or runs COMMAND with its
+standard input and output on a socket (a server speaking SMTP there, such
+as exim -bs), says EHLO, then runs each
 STEP and prints one line per step: the step, then the server's reply code
 and text (continuation lines joined with " / "). Steps:
 
@@ -15,6 +18,8 @@ A step whose command is refused still lets the session go on; the session
 ends with QUIT. Exit status 0 when the session ran, 1 when it broke off.
 """
 import smtplib
+import socket
+import subprocess
 import sys
 
 
@@ -36,9 +41,20 @@ def reply(code, text):
 def main(argv):
     split = argv.index("--")
     where = argv[1:split]
-    port = int(where[0])
-    host = where[1] if len(where) > 1 else "127.0.0.1"
-    s = smtplib.SMTP(host, port, local_hostname="client.example.net", timeout=60)
+    if where[0] == "--run":
+        ours, theirs = socket.socketpair()
+        server = subprocess.Popen(where[1:], stdin=theirs, stdout=theirs)
+        theirs.close()
+        ours.settimeout(60)
+        s = smtplib.SMTP(local_hostname="client.example.net", timeout=60)
+        s.sock = ours
+        code, text = s.getreply()
+        if code != 220:
+            raise SystemExit(f"smtp.py: greeting {reply(code, text)}")
+    else:
+        server = None
+        host = where[1] if len(where) > 1 else "127.0.0.1"
+        s = smtplib.SMTP(host, int(where[0]), local_hostname="client.example.net", timeout=60)
     s.ehlo()
     for step in argv[split + 1:]:
         kind, _, rest = step.partition(":")
@@ -60,6 +76,8 @@ def main(argv):
             raise SystemExit(f"smtp.py: unknown step {step}")
         print(f"{step} -> {reply(code, text)}", flush=True)
     s.quit()
+    if server is not None and server.wait(timeout=60) != 0:
+        raise SystemExit(f"smtp.py: {where[1]} exit status {server.returncode}")
 
 
 if __name__ == "__main__":
