@@ -7,11 +7,16 @@ cd "$(dirname "$0")/.."
 
 # The second line is for scripts/test.sh: the fuzz build (clang and its
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
-# checking, and the static checks.
+# checking, and the static checks. The last two are for the tests that run
+# boxpolicy with the real mail servers: the tools that set up their
+# namespaces and talk SMTP, and the libraries the unpacked Postfix and Exim
+# need (the servers themselves are never installed; see below).
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc
-	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck"
+	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
+	python3 iproute2 systemd
+	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
@@ -21,6 +26,11 @@ if [ -n "$missing" ]; then
 	apt-get update -qq
 	DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
 fi
+
+# Postfix and Exim for the server tests, unpacked into .cache/debs: no
+# maintainer script runs and no service starts (Debian's packages of the two
+# conflict, and neither may run on this machine).
+sh scripts/unpack-debs.sh .cache/debs postfix exim4-base exim4-daemon-light
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"
