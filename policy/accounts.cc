@@ -40,7 +40,8 @@ bool System::changed()
 		if (now.present != was.present ||
 		    (now.present &&
 		     (now.st.st_dev != was.st.st_dev || now.st.st_ino != was.st.st_ino ||
-		      now.st.st_size != was.st.st_size || !same_time(now.st.st_mtim, was.st.st_mtim) ||
+		      now.st.st_size != was.st.st_size ||
+		      !same_time(now.st.st_mtim, was.st.st_mtim) ||
 		      !same_time(now.st.st_ctim, was.st.st_ctim))))
 			differs = true;
 		seen_[i] = now;

@@ -56,6 +56,12 @@ bool write_all(std::string_view out)
 	return true;
 }
 
+// Logs why the connection is closed without an answer.
+void log_fault(const request::Reader &reader)
+{
+	syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), reader.limits()).c_str());
+}
+
 // How the reading of the next input ended.
 enum class Input { data, end, idle, error };
 
@@ -100,13 +106,14 @@ int serve(const options::Options &opt)
 		// Every complete request held is answered at once, in one write.
 		if (!out.empty()) {
 			if (!write_all(out)) {
-				syslog(LOG_WARNING, "warning: write to the client: %s", std::strerror(errno));
+				syslog(LOG_WARNING, "warning: write to the client: %s",
+				       std::strerror(errno));
 				return 1;
 			}
 			out.clear();
 		}
 		if (reader.fault() != request::Fault::none) {
-			syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
+			log_fault(reader);
 			return 1;
 		}
 		std::size_t got = 0;
@@ -118,7 +125,7 @@ int serve(const options::Options &opt)
 			reader.end();
 			if (reader.fault() == request::Fault::none)
 				return 0;
-			syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
+			log_fault(reader);
 			return 1;
 		case Input::idle:
 			if (!reader.inside())
@@ -129,7 +136,8 @@ int serve(const options::Options &opt)
 			       opt.idle);
 			return 1;
 		case Input::error:
-			syslog(LOG_WARNING, "warning: read from the client: %s", std::strerror(errno));
+			syslog(LOG_WARNING, "warning: read from the client: %s",
+			       std::strerror(errno));
 			return 1;
 		}
 	}

@@ -57,7 +57,8 @@ bool number(const char *arg, long long low, long long high, long long *out, std:
 		return false;
 	}
 	if (ec == std::errc::result_out_of_range || value < low || value > high) {
-		*why = "is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")";
+		*why =
+		    "is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")";
 		return false;
 	}
 	*out = value;

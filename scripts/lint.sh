@@ -1,7 +1,8 @@
 #!/bin/sh
 # Static checks of our own code, from the top of the tree:
 #   clang-tidy  (.clang-tidy) over the sources of limit/, account/, check/,
-#               spoolstat/, pwdb/ and fuzz/, and the headers they include;
+#               spoolstat/, pwdb/, policy/ and fuzz/, and the headers they
+#               include;
 #   cppcheck    over the same folders, common/, examples/ and tests/notouch/;
 #   clang-format (.clang-format) over every C and C++ file we keep but the
 #               tests' own, whose case tables are aligned by hand.
@@ -18,7 +19,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 
-sources=$(find limit account check pwdb spoolstat fuzz -name '*.cc' | sort)
+sources=$(find limit account check pwdb spoolstat policy fuzz -name '*.cc' | sort)
 
 echo "lint: clang-tidy"
 CC=clang CXX=clang++ cmake -S . -B build-lint -G Ninja -DFUZZ=ON -DSPOOLNAG_TESTS=OFF \
@@ -33,13 +34,13 @@ printf '%s\n' $sources | xargs -P "$jobs" -n 1 clang-tidy -p build-lint --quiet 
 echo "lint: cppcheck"
 cppcheck --std=c++20 --enable=warning,style,performance,portability --inline-suppr \
 	--error-exitcode=1 --quiet --suppress=missingIncludeSystem \
-	-I account -I limit -I check -I common -I spoolstat \
-	limit account check pwdb spoolstat common fuzz examples tests/notouch || {
+	-I account -I limit -I check -I common -I spoolstat -I policy \
+	limit account check pwdb spoolstat policy common fuzz examples tests/notouch || {
 	echo "lint: cppcheck found the above"; status=1; }
 
 echo "lint: clang-format"
 unformatted=
-for f in $(find limit account check pwdb spoolstat bench common fuzz examples tests/notouch -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
+for f in $(find limit account check pwdb spoolstat policy bench common fuzz examples tests/notouch -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
 	clang-format --dry-run --Werror "$f" > /dev/null 2>&1 || unformatted="$unformatted $f"
 done
 if [ -n "$unformatted" ]; then

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds and runs the whole test suite, stage by stage, each build in a
 # folder of its own:
-#   unit      build/          the unit and end-to-end tests, the proof under
-#                             strace that spoolnag writes nothing, and each
+#   unit      build/          the unit and end-to-end tests, boxpolicy with
+#                             the real Postfix and Exim (label servers; the
+#                             servers come from scripts/setup.sh), the proof
+#                             under strace that spoolnag writes nothing, and each
 #                             benchmark once on the smallest size (no timing
 #                             is judged; it only shows they still work)
 #   lint      build-lint/     clang-tidy, cppcheck, clang-format (scripts/lint.sh)
