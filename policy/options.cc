@@ -7,6 +7,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 #include <utility>
@@ -68,10 +69,62 @@ bool number(const char *arg, long long low, long long high, long long *out, std:
 std::string lower(std::string_view s)
 {
 	std::string out(s);
-	for (char &c : out)
-		if (c >= 'A' && c <= 'Z')
-			c = static_cast<char>(c - 'A' + 'a');
+	std::transform(out.begin(), out.end(), out.begin(), [](char c) {
+		return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+	});
 	return out;
+}
+
+// Takes one numeric option (-i, -l, -r, -a) into *o; -r goes to
+// *request_max, to be checked against -l once both are known.
+bool take_number(int c, Options *o, long long *request_max, std::string *error)
+{
+	long long low = c == 'i' ? 1 : c == 'a' ? 1 : 8192;
+	long long high = c == 'i' ? 86400 : c == 'a' ? 4096 : c == 'l' ? 65536 : 1048576;
+	long long n = 0;
+	std::string why;
+	if (!number(optarg, low, high, &n, &why)) {
+		*error = std::string("-") + static_cast<char>(c) + " " + optarg + ": " + why;
+		return false;
+	}
+	if (c == 'i')
+		o->idle = static_cast<int>(n);
+	else if (c == 'l')
+		o->limits.line_max = static_cast<std::size_t>(n);
+	else if (c == 'a')
+		o->limits.attributes_max = static_cast<std::size_t>(n);
+	else
+		*request_max = n;
+	return true;
+}
+
+// Takes any other option getopt_long returned into *o.
+bool take_option(int c, char *argv[], Options *o, std::string *error)
+{
+	switch (c) {
+	case 'd':
+		o->settings.delimiters = optarg;
+		if (o->settings.delimiters.find('@') != std::string::npos) {
+			*error = "-d: @ cannot be a recipient delimiter";
+			return false;
+		}
+		return true;
+	case 't':
+		o->temporary = true;
+		return true;
+	case opt_help:
+		o->help = true;
+		return true;
+	case opt_version:
+		o->version = true;
+		return true;
+	case ':':
+		*error = std::string(argv[optind - 1]) + ": needs a value";
+		return false;
+	default:
+		*error = std::string(argv[optind - 1]) + ": unknown option";
+		return false;
+	}
 }
 
 } // namespace
@@ -80,66 +133,13 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 {
 	Options o;
 	long long request_max = -1;
-	long long n = 0;
-	std::string why;
 	optind = 0; // full reinitialisation, so parse may be called again
 	opterr = 0;
-	for (;;) {
-		int c = getopt_long(argc, argv, "+:d:ti:l:r:a:", long_options, nullptr);
-		if (c == -1)
-			break;
-		switch (c) {
-		case 'd':
-			o.settings.delimiters = optarg;
-			if (o.settings.delimiters.empty() ||
-			    o.settings.delimiters.find('@') != std::string::npos) {
-				*error = "-d: give one or more characters, not @";
-				return false;
-			}
-			break;
-		case 't':
-			o.temporary = true;
-			break;
-		case 'i':
-			if (!number(optarg, 1, 86400, &n, &why)) {
-				*error = std::string("-i ") + optarg + ": " + why;
-				return false;
-			}
-			o.idle = static_cast<int>(n);
-			break;
-		case 'l':
-			if (!number(optarg, 8192, 65536, &n, &why)) {
-				*error = std::string("-l ") + optarg + ": " + why;
-				return false;
-			}
-			o.limits.line_max = static_cast<std::size_t>(n);
-			break;
-		case 'r':
-			if (!number(optarg, 8192, 1048576, &request_max, &why)) {
-				*error = std::string("-r ") + optarg + ": " + why;
-				return false;
-			}
-			break;
-		case 'a':
-			if (!number(optarg, 1, 4096, &n, &why)) {
-				*error = std::string("-a ") + optarg + ": " + why;
-				return false;
-			}
-			o.limits.attributes_max = static_cast<std::size_t>(n);
-			break;
-		case opt_help:
-			o.help = true;
-			break;
-		case opt_version:
-			o.version = true;
-			break;
-		case ':':
-			*error = std::string(argv[optind - 1]) + ": needs a value";
+	for (int c; (c = getopt_long(argc, argv, "+:d:ti:l:r:a:", long_options, nullptr)) != -1;) {
+		bool numeric = c == 'i' || c == 'l' || c == 'r' || c == 'a';
+		if (!(numeric ? take_number(c, &o, &request_max, error)
+		              : take_option(c, argv, &o, error)))
 			return false;
-		default:
-			*error = std::string(argv[optind - 1]) + ": unknown option";
-			return false;
-		}
 	}
 	if (request_max >= 0)
 		o.limits.request_max = static_cast<std::size_t>(request_max);
