@@ -8,7 +8,8 @@
 // Serves one client connection on standard input and output, as started by
 // Postfix's spawn(8) or by systemd socket activation with Accept=yes: reads
 // policy delegation requests, answers each with one action line, and ends
-// when the client closes the connection or stays idle past -i seconds.
+// when the client closes the connection or stays idle past -i seconds
+// (sending nothing, or taking no answer).
 // Faulty input is logged and ends the connection without an answer.
 //
 // Refuses to run as root: one line on standard error, exit EX_USAGE. Other
@@ -22,6 +23,7 @@
 // database, /var/mail/.boxquota once, and the status of mailboxes.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/types.h>
 #include <syslog.h>
 #include <unistd.h>
@@ -42,11 +44,26 @@
 
 namespace {
 
-// Writes all of out to standard output; false (errno set) on failure.
-bool write_all(std::string_view out)
+// Writes all of out to standard output; false (errno set) on failure, and
+// with ETIMEDOUT when a client takes no answer for idle seconds. On a
+// socket each send is non-blocking by itself, so a client that never reads
+// cannot hold the process; on anything else (a pipe) writes block.
+bool write_all(std::string_view out, int idle)
 {
 	while (!out.empty()) {
-		ssize_t n = ::write(STDOUT_FILENO, out.data(), out.size());
+		ssize_t n =
+		    ::send(STDOUT_FILENO, out.data(), out.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+		if (n < 0 && errno == ENOTSOCK)
+			n = ::write(STDOUT_FILENO, out.data(), out.size());
+		if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+			pollfd p{STDOUT_FILENO, POLLOUT, 0};
+			int ready = ::poll(&p, 1, idle * 1000);
+			if (ready == 0)
+				errno = ETIMEDOUT;
+			if (ready > 0 || errno == EINTR)
+				continue;
+			return false;
+		}
 		if (n < 0 && errno == EINTR)
 			continue;
 		if (n <= 0)
@@ -105,7 +122,7 @@ int serve(const options::Options &opt)
 		}
 		// Every complete request held is answered at once, in one write.
 		if (!out.empty()) {
-			if (!write_all(out)) {
+			if (!write_all(out, opt.idle)) {
 				syslog(LOG_WARNING, "warning: write to the client: %s",
 				       std::strerror(errno));
 				return 1;

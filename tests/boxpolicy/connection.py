@@ -1,6 +1,7 @@
 # SPDX-License-Identifier: ISC
 """connection.py ETC MAIL PWDB COMMAND... - one long boxpolicy connection
-while the accounts change, and the idle timeout.
+while the accounts change, and the idle timeout for a client that sends
+nothing and for one that takes no answers.
 
 COMMAND runs boxpolicy (with -i 1) on a sample host whose /etc is ETC and
 whose /var/mail is MAIL; this script changes the files in those folders
@@ -11,6 +12,7 @@ stays what it was when the connection began. Prints one "ok:" line per
 check; exit status 1 at the first failure.
 """
 import os
+import socket
 import subprocess
 import sys
 import time
@@ -134,3 +136,27 @@ status = c.end(30)
 if status != 1 or c.p.stdout.read() != b"":
     fail(f"idle inside a request: exit status {status}")
 print("ok: idle inside a request: dropped without an answer, status 1")
+
+# A client on a socket that sends and sends but never reads its answers.
+ours, theirs = socket.socketpair()
+p = subprocess.Popen(command, stdin=theirs, stdout=theirs)
+theirs.close()
+ours.setblocking(False)
+burst = b"request=smtpd_access_policy\nprotocol_state=RCPT\nrecipient=bob@example.org\n\n" * 100
+deadline = time.monotonic() + 30
+while p.poll() is None and time.monotonic() < deadline:
+    try:
+        ours.send(burst)
+    except BlockingIOError:
+        time.sleep(0.05)
+    except OSError:
+        break
+try:
+    status = p.wait(timeout=max(1, deadline - time.monotonic()))
+except subprocess.TimeoutExpired:
+    p.kill()
+    p.wait()
+    fail("a client that takes no answers is never dropped")
+if status != 1:
+    fail(f"a client that takes no answers: exit status {status}")
+print("ok: a client that takes no answers: dropped, status 1")
