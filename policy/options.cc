@@ -25,7 +25,7 @@ const char help[] =
     "  DOMAIN...                 judge only recipients at these domains (default: any)\n"
     "  -d, --delimiter=CHARS     an address extension starts at any of CHARS\n"
     "  -t, --temporary           refuse with 452 4.2.2 instead of 552 5.2.2\n"
-    "  -i, --idle=SECONDS        drop a client idle this long (default 300)\n"
+    "  -i, --idle=SECONDS        drop a client that is idle this long (default 300)\n"
     "  -l, --line-max=BYTES      longest request line, 8192 to 65536 (default 16384)\n"
     "  -r, --request-max=BYTES   largest request, line-max to 1048576 (default 65536)\n"
     "  -a, --attributes-max=N    most attributes in a request, 1 to 4096 (default 256)\n"
