@@ -62,7 +62,7 @@ stage_fuzz() {
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPOOLNAG_TESTS=OFF &&
 	cmake --build build-fuzz -j "$jobs" || return 1
 	ok=0
-	for target in boxquota flatfile pwrecord; do
+	for target in boxquota flatfile pwrecord request; do
 		mkdir -p "build-fuzz/corpus/$target" build-fuzz/findings
 		log=build-fuzz/fuzz-$target.log
 		# New inputs go to build-fuzz/corpus/; the seeds stay as they are.
