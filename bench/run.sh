@@ -12,7 +12,10 @@
 #      program that does nothing; one lookup of the last account per process
 #      (ours on the flat file and on the database, the C library's getpwuid,
 #      and a plain read of the file) with their wall time and peak memory;
-#   2. in-process (Google Benchmark): the same lookups, repeated.
+#   2. in-process (Google Benchmark): the same lookups, repeated;
+#   3. boxpolicy: RCPT requests per second on one connection, as Postfix
+#      asks (one request, its answer, the next), at 1,000 and 100,000
+#      accounts, on the flat file and with the database, and its peak memory.
 # The C library and spoolnag read the fixed paths: as root, each runs in a
 # private mount namespace with the test files bound over /etc/passwd and
 # /var/mail, as an ordinary user (setpriv); the host's files are never
@@ -30,16 +33,17 @@ case "${1:-}" in
 *) echo "usage: sh bench/run.sh [--quick]" >&2; exit 64 ;;
 esac
 if [ -n "$quick" ]; then
-	sizes=1000 proc_runs=3 lookup_runs=3
+	sizes=1000 proc_runs=3 lookup_runs=3 policy_sizes=1000 policy_runs=1 policy_seconds=0.2
 	gbench="--benchmark_repetitions=1 --benchmark_min_time=0.01"
 else
 	sizes="1000 100000 1000000" proc_runs=500 lookup_runs=15
+	policy_sizes="1000 100000" policy_runs=3 policy_seconds=3
 	gbench="--benchmark_repetitions=9 --benchmark_enable_random_interleaving=true --benchmark_report_aggregates_only=true"
 fi
 
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target lookup_bench lookup_once libc_lookup nothing proc_bench \
-	spoolnag spoolnag_dynamic pwdb > /dev/null
+	spoolnag spoolnag_dynamic pwdb policy_bench boxpolicy > /dev/null
 top=$(pwd)
 bin=$top/build/bench
 data=$top/build/bench-data
@@ -97,8 +101,59 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 			-- "database (ours)" "$bin/lookup_once" uid "$data/$n/db/passwd" "$uid" \
 			-- "C library getpwuid" "$bin/libc_lookup" "$uid" || status=1
 	done
+
+	# boxpolicy's spool: every 10th account has a mailbox of 1 MB, every
+	# 100th one of 60 MB, over the limit of 50 MB: 1 in 100 is refused.
+	pmail=$data/policy-mail
+	if [ ! -f "$pmail/stamp" ]; then
+		rm -rf "$pmail"
+		mkdir -p "$pmail"
+		printf '# bench\n1000\n50000000\n' > "$pmail/.boxquota"
+		(cd "$pmail" && awk 'BEGIN { for (i = 10; i <= 100000; i += 10) if (i % 100) print "user" i }' |
+			xargs truncate -s 1000000 &&
+			awk 'BEGIN { for (i = 100; i <= 100000; i += 100) print "user" i }' |
+			xargs truncate -s 60000000)
+		chmod -R a+rX "$pmail"
+		echo v1 > "$pmail/stamp"
+	fi
+	echo
+	echo "== boxpolicy: RCPT requests on one connection, ${policy_seconds} s a run, $policy_runs runs each"
+	: > "$data/policy.out"
+	r=0
+	while [ $r -lt "$policy_runs" ]; do
+		r=$((r + 1))
+		for n in $policy_sizes; do
+			# none: the recipients are at a domain it is not given, so it
+			# answers without a lookup: the floor of the protocol itself.
+			for kind in flat db none; do
+				dir=$data/$n/$kind domain=example.org
+				[ $kind = none ] && dir=$data/$n/db domain=example.net
+				# boxpolicy reads the fixed /etc/passwd: the folder is bound
+				# over /etc, with the loader's cache for the programs.
+				cp /etc/ld.so.cache "$dir/"
+				line=$(unshare -m --propagation private sh -c '
+					mount --bind "$1" /etc && mount --bind "$2" /var/mail || exit 99
+					shift 2
+					exec setpriv --reuid=65534 --regid=65534 --clear-groups "$@"' sh \
+					"$dir" "$pmail" "$bin/policy_bench" "$policy_seconds" "$n" \
+					-- "$top/build/policy/boxpolicy" "$domain") || status=1
+				echo "$n $kind $line" | tee -a "$data/policy.out"
+			done
+		done
+	done
+	echo "boxpolicy, median of the runs:"
+	echo "  accounts  lookup      requests/s  peak RSS KiB"
+	for n in $policy_sizes; do
+		for kind in flat db none; do
+			awk -v n="$n" -v k="$kind" '$1 == n && $2 == k { print $7, $13 }' "$data/policy.out" |
+				sort -n | awk -v n="$n" -v k="$kind" '{ r[NR] = $1; m[NR] = $2 }
+				END { printf "  %8d  %-9s  %11.0f  %12d\n", n,
+					k == "db" ? "database" : k == "flat" ? "flat file" : "none",
+					r[int((NR + 1) / 2)], m[int((NR + 1) / 2)] }'
+		done
+	done
 else
-	echo "bench: not root (or no mount namespace): whole-process figures left out"
+	echo "bench: not root (or no mount namespace): whole-process and boxpolicy figures left out"
 fi
 
 echo

@@ -27,6 +27,9 @@ function(_configure_at_install)
 		endif()
 		set(CMAKE_INSTALL_FULL_${d} "${full}")
 	endforeach()
+	# PREFIX: the prefix itself, for places no GNUInstallDirs variable names
+	# (systemd's units under lib/systemd/system).
+	set(CMAKE_INSTALL_FULL_PREFIX "${prefix}")
 
 	string(MD5 where "$ENV{DESTDIR}${prefix}")
 	set(output "${IC_OUTPUT_DIR}/${where}/${IC_NAME}")

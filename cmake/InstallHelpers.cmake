@@ -7,7 +7,8 @@
 #
 # install_configured(<template> <dir> <subdir>)
 #   Installs <template> less its .in suffix into the GNUInstallDirs directory
-#   <dir> (BINDIR, LIBDIR, SYSCONFDIR, ...) plus <subdir>. The @VAR@ references
+#   <dir> (BINDIR, LIBDIR, SYSCONFDIR, ..., or PREFIX for the prefix itself)
+#   plus <subdir>. The @VAR@ references
 #   (CMAKE_INSTALL_PREFIX, CMAKE_INSTALL_FULL_<dir>, PROJECT_VERSION) are
 #   filled in at install time from the prefix actually installed to, so
 #   cmake --install --prefix and CPack get paths that match where the files

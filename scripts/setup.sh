@@ -9,12 +9,17 @@ cd "$(dirname "$0")/.."
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
 # checking, and the static checks. The third is for the PAM module and its
 # login test through a real sshd: the client, the shells logged into, and
-# the libraries of the server, which is only unpacked (below).
+# the libraries of the server, which is only unpacked (below). The last two
+# are for the tests that run boxpolicy with the real mail servers: the tools
+# that set up their namespaces and talk SMTP, and the libraries the unpacked
+# Postfix and Exim need (the servers themselves are never installed).
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc
 	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
-	libpam0g-dev openssh-client zsh iproute2 libwrap0"
+	libpam0g-dev openssh-client zsh iproute2 libwrap0
+	python3 systemd
+	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"
@@ -25,9 +30,11 @@ if [ -n "$missing" ]; then
 	DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
 fi
 
-# The SSH server of the login test, unpacked into .cache/debs, never
-# installed: no service starts on this machine.
-sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server
+# The servers of the login and mail tests, unpacked into .cache/debs, never
+# installed: no maintainer script runs and no service starts on this machine
+# (Debian's packages of Postfix and Exim conflict, and neither may run here).
+sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server \
+	postfix exim4-base exim4-daemon-light
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"

@@ -1,8 +1,10 @@
 #!/bin/sh
 # Builds and runs the whole test suite, stage by stage, each build in a
 # folder of its own:
-#   unit      build/          the unit and end-to-end tests, the proof under
-#                             strace that spoolnag writes nothing, and each
+#   unit      build/          the unit and end-to-end tests, boxpolicy with
+#                             the real Postfix and Exim (label servers; the
+#                             servers come from scripts/setup.sh), the proof
+#                             under strace that spoolnag writes nothing, and each
 #                             benchmark once on the smallest size (no timing
 #                             is judged; it only shows they still work)
 #   clang     build-clang/    the whole tree, tests and benchmarks included,
@@ -72,7 +74,7 @@ stage_fuzz() {
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPOOLNAG_TESTS=OFF -DSPOOLNAG_WERROR=ON &&
 	cmake --build build-fuzz -j "$jobs" || return 1
 	ok=0
-	for target in boxquota flatfile pwrecord; do
+	for target in boxquota flatfile pwrecord request; do
 		mkdir -p "build-fuzz/corpus/$target" build-fuzz/findings
 		log=build-fuzz/fuzz-$target.log
 		# New inputs go to build-fuzz/corpus/; the seeds stay as they are.

@@ -1,6 +1,7 @@
 #!/bin/sh
 # run-case.sh BINARY CASEDIR - runs one end-to-end regression case of a
-# program that reads /etc/passwd and /var/mail (spoolnag, spoolstat).
+# program that reads /etc/passwd and /var/mail (spoolnag, spoolstat,
+# boxpolicy).
 #
 # A case is a folder of data files:
 #   passwd       the password file bound over /etc/passwd
@@ -16,6 +17,7 @@
 #                  NAME -> TARGET    a symbolic link
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
 #   run          UID GID [ARG...]   who runs the program, and its arguments
+#   stdin        (optional) the program's standard input (default /dev/null)
 #   stdout, stderr, status          what it must print and exit with
 # The program runs twice, as UID in a private mount namespace with the case's
 # files bound over /etc/passwd and /var/mail, with TZ=UTC0, and must answer
@@ -81,6 +83,8 @@ snapshot() { (cd "$host" && find . -printf '%p %y %s %m %T@\n' | sort) ; }
 snapshot > "$tmp/before"
 
 read -r uid gid args < "$case/run"
+stdin=/dev/null
+[ -f "$case/stdin" ] && stdin=$case/stdin
 mkdir "$tmp/log"
 chown "$uid:$gid" "$tmp/log"
 export SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}"
@@ -92,7 +96,7 @@ for n in 1 2; do
 		cd / && shift 2 && export TZ=UTC0 &&
 		exec setpriv --reuid="$1" --regid="$2" --clear-groups $SPOOLNAG_WRAPPER "$3" ${4:+$4}
 	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" \
-		> "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
+		< "$stdin" > "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
 done
 

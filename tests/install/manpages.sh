@@ -6,7 +6,7 @@
 . "$(dirname "$0")/lib.sh"
 
 export MANWIDTH=80 LC_ALL=C.UTF-8
-pages="check/spoolnag.1 limit/boxquota.3 limit/boxquota.5 pwdb/pwdb.8"
+pages="check/spoolnag.1 limit/boxquota.3 limit/boxquota.5 pwdb/pwdb.8 policy/boxpolicy.8"
 [ "$HAVE_PAM" != 1 ] || pages="$pages pam/pam_spoolnag.8"
 for page in $pages; do
 	src=$SRC/$page

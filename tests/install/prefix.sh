@@ -16,7 +16,10 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     lib/cmake/boxquota/boxquotaConfigVersion.cmake \
     lib/cmake/boxquota/boxquotaTargets.cmake \
     share/doc/spoolnag/examples/boxcheck.c \
-    share/doc/spoolnag/examples/CMakeLists.txt share/doc/spoolnag/copyright; do
+    share/doc/spoolnag/examples/CMakeLists.txt share/doc/spoolnag/copyright \
+    sbin/boxpolicy share/man/man8/boxpolicy.8.gz \
+    lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service \
+    share/doc/spoolnag/examples/exim4-boxpolicy.acl; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
 done
 cmp -s "$STAGE/share/doc/spoolnag/copyright" "$SRC/LICENSE" ||
@@ -41,7 +44,7 @@ leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h -o -name readcon
 expect_eq "internal files installed" "" "$leaked"
 
 # The manual pages are the sources, compressed.
-for page in check/spoolnag.1 limit/boxquota.3 limit/boxquota.5; do
+for page in check/spoolnag.1 limit/boxquota.3 limit/boxquota.5 policy/boxpolicy.8; do
 	name=${page#*/}
 	gzip -dc "$STAGE/share/man/man${name##*.}/$name.gz" | cmp -s - "$SRC/$page" ||
 		fail "installed $name differs from $page"
@@ -51,6 +54,12 @@ done
 pc=$(PKG_CONFIG_LIBDIR="$STAGE/lib/pkgconfig" pkg-config --cflags --libs boxquota)
 pc=$(echo $pc)
 expect_eq "pkg-config flags" "-I$STAGE/include -L$STAGE/lib -lboxquota" "$pc"
+unit=$(cat "$STAGE/lib/systemd/system/boxpolicy@.service")
+expect_contains "boxpolicy@.service" "ExecStart=$STAGE/sbin/boxpolicy" "$unit"
+expect_lacks "boxpolicy@.service" "@CMAKE" "$unit"
+# The Exim example is the file the server test includes.
+cmp -s "$STAGE/share/doc/spoolnag/examples/exim4-boxpolicy.acl" "$SRC/policy/exim4-boxpolicy.acl" ||
+	fail "installed exim4-boxpolicy.acl differs from policy/exim4-boxpolicy.acl"
 hook=$(cat "$STAGE/etc/profile.d/spoolnag.sh")
 expect_contains "login hook" "'$STAGE/bin/spoolnag'" "$hook"
 expect_lacks "login hook" "@" "$hook"

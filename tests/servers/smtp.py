@@ -1,0 +1,88 @@
+# SPDX-License-Identifier: ISC
+"""smtp.py PORT [ADDRESS] -- STEP... - one SMTP session, step by step.
+smtp.py --run COMMAND [ARG...] -- STEP...
+
+Connects to ADDRESS (default 127.0.0.1) at PORT, or runs COMMAND with its
+standard input and output on a socket (a server speaking SMTP there, such
+as exim -bs), says EHLO, then runs each
+STEP and prints one line per step: the step, then the server's reply code
+and text (continuation lines joined with " / "). Steps:
+
+  mail:FROM[:SIZE]   MAIL FROM:<FROM>, with SIZE=SIZE when given
+  rcpt:TO            RCPT TO:<TO>
+  data:BYTES:MARK    DATA, then a message of about BYTES bytes whose subject
+                     and body hold MARK, then the final dot
+  rset               RSET
+
+A step whose command is refused still lets the session go on; the session
+ends with QUIT. Exit status 0 when the session ran, 1 when it broke off.
+"""
+import smtplib
+import socket
+import subprocess
+import sys
+
+
+def message(size, mark):
+    head = f"From: t@example.net\r\nTo: x@example.org\r\nSubject: {mark}\r\n\r\n{mark}\r\n"
+    body = []
+    left = max(0, size - len(head))
+    while left > 0:
+        line = "x" * min(76, max(0, left - 2))
+        body.append(line)
+        left -= len(line) + 2
+    return (head + "\r\n".join(body) + "\r\n").encode()
+
+
+def reply(code, text):
+    return f"{code} " + " / ".join(text.decode(errors="replace").splitlines())
+
+
+def main(argv):
+    split = argv.index("--")
+    where = argv[1:split]
+    if where[0] == "--run":
+        ours, theirs = socket.socketpair()
+        server = subprocess.Popen(where[1:], stdin=theirs, stdout=theirs)
+        theirs.close()
+        ours.settimeout(60)
+        s = smtplib.SMTP(local_hostname="client.example.net", timeout=60)
+        s.sock = ours
+        code, text = s.getreply()
+        if code != 220:
+            raise SystemExit(f"smtp.py: greeting {reply(code, text)}")
+    else:
+        server = None
+        host = where[1] if len(where) > 1 else "127.0.0.1"
+        s = smtplib.SMTP(host, int(where[0]), local_hostname="client.example.net", timeout=60)
+    s.ehlo()
+    for step in argv[split + 1:]:
+        kind, _, rest = step.partition(":")
+        if kind == "mail":
+            sender, _, size = rest.partition(":")
+            cmd = f"FROM:<{sender}>" + (f" SIZE={size}" if size else "")
+            code, text = s.docmd("MAIL", cmd)
+        elif kind == "rcpt":
+            code, text = s.docmd("RCPT", f"TO:<{rest}>")
+        elif kind == "data":
+            size, _, mark = rest.partition(":")
+            code, text = s.docmd("DATA")
+            if code == 354:
+                s.send(smtplib.quotedata(message(int(size), mark).decode()).encode() + b"\r\n.\r\n")
+                code, text = s.getreply()
+        elif kind == "rset":
+            code, text = s.docmd("RSET")
+        else:
+            raise SystemExit(f"smtp.py: unknown step {step}")
+        print(f"{step} -> {reply(code, text)}", flush=True)
+    s.quit()
+    if server is not None and server.wait(timeout=60) != 0:
+        raise SystemExit(f"smtp.py: {where[1]} exit status {server.returncode}")
+
+
+if __name__ == "__main__":
+    try:
+        main(sys.argv)
+    except (OSError, smtplib.SMTPException) as e:
+        print(f"smtp.py: {e}", file=sys.stderr)
+        sys.exit(1)
