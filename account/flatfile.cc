@@ -33,13 +33,14 @@
 #endif
 
 #include "../common/decimal.h"
+#include "../common/regular.h"
 #include "strsep.h"
 
 namespace account::flat {
 
 bool open(Reader &r, const char *path)
 {
-	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	int fd = regular::open_file(path);
 	if (fd < 0)
 		return false;
 	r.fd = fd;

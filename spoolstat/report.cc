@@ -10,6 +10,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "../common/regular.h"
 #include "escape.h"
 #include "figures.h"
 
@@ -99,7 +100,7 @@ std::string off_text(const limitinfo::Limit &limit)
 	case Off::no_file:
 		return "no file " + file;
 	case Off::unreadable:
-		return file + ": " + std::strerror(limit.err);
+		return file + ": " + regular::describe(limit.err);
 	case Off::no_values:
 		return file + " holds no values";
 	case Off::one_value:

@@ -25,6 +25,7 @@
 #include <ctime>
 #include <string>
 
+#include "../common/regular.h"
 #include "census.h"
 #include "limitinfo.h"
 #include "listing.h"
@@ -82,7 +83,7 @@ int main(int argc, char *argv[])
 	// getpwent answers "no more accounts" for a file it cannot open too.
 	if (int err = census::unreadable(census::passwd_path)) {
 		std::fprintf(stderr, "spoolstat: %s: %s\n", census::passwd_path,
-		             std::strerror(err));
+		             regular::describe(err));
 		return census::exit_code(err);
 	}
 	tzset();
