@@ -17,7 +17,8 @@
 //     the byte offset the field names, up to a ':' within 48 bytes, else the
 //     field as stored.
 // The same input is read a second time behind padding that puts the reader's
-// 64 KiB block boundary inside it, checked by enumeration.
+// block boundary (account::flat::block_size) inside it, checked by
+// enumeration.
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,7 @@
 #include <string_view>
 #include <vector>
 
+#include "flatfile.h"
 #include "getpwent.h"
 #include "harness.h"
 
@@ -221,12 +223,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 	keyed(want, input);
 	stay_open(want, input);
 
-	// The reader takes the file in 64 KiB blocks: put a block boundary
+	// The reader takes the file in blocks: put a block boundary
 	// somewhere inside the input, at a place that depends on it.
 	std::size_t split = 0;
 	if (size > 0)
 		split = (static_cast<std::size_t>(data[0]) * 131 + size) % (size + 1);
-	std::string padded = padding((std::size_t{1} << 16) - split);
+	std::string padded = padding(account::flat::block_size - split);
 	padded.append(input);
 	harness::put_file(path, padded);
 	enumerate(model(padded), padded);
