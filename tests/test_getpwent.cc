@@ -111,8 +111,8 @@ TEST_F(PasswdFile, FifoOrDeviceIsNoFile)
 	for (bool fifo : {true, false}) {
 		std::filesystem::remove(file);
 		ASSERT_EQ(fifo ? mkfifo(file.c_str(), 0644) : symlink("/dev/zero", file.c_str()), 0);
-		int fds = open_fds();
-		int got = within(10, [fds] {
+		int got = within(10, [] {
+			int fds = open_fds();
 			return account::getpwuid(0) != nullptr      ? 1
 			       : account::getpwnam("root") != nullptr ? 2
 			       : account::getpwent() != nullptr       ? 3
