@@ -21,7 +21,7 @@
 #   special      (optional) lines "fifo PATH" or "zero PATH": inside the
 #                namespace a FIFO (with no writer) or /dev/zero is bound over
 #                PATH (such as /etc/passwd or /var/mail/.boxquota); the
-#                program then runs under "timeout 10", so that a hang fails
+#                program then runs under "timeout 30", so that a hang fails
 #                the case (status 124)
 #   run          UID GID [ARG...]   who runs the program, and its arguments
 #   stdout, stderr, status          what it must print and exit with
@@ -90,7 +90,7 @@ for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
 
 special= bound=
 if [ -f "$case/special" ]; then
-	special=$case/special bound="timeout 10"
+	special=$case/special bound="timeout 30"
 	mkfifo -m 644 "$tmp/fifo"
 	# setpriv looks its ids up by name first, which would read the FIFO or
 	# device bound over /etc/passwd: with no name service it takes them as

@@ -123,11 +123,11 @@ input)
 	: > out; : > err
 	before=$(ls -a)
 	for f in folder fifo zero; do
-		expect 74 timeout 10 "$pwdb" "$f"
+		expect 74 timeout 30 "$pwdb" "$f"
 		want="pwdb: $f: not a regular file"
 		[ $f = folder ] && want="pwdb: $f: Is a directory"
 		[ "$(cat err)" = "$want" ] || fail "$f: $(cat err)"
-		expect 74 timeout 10 "$pwdb" -c "$f"
+		expect 74 timeout 30 "$pwdb" -c "$f"
 	done
 	[ "$(ls -a)" = "$before" ] || fail "made beside them: $(ls -a)"
 	;;
@@ -158,7 +158,7 @@ sync)
 	expect 0 "$pwdb" -c passwd
 	;;
 lock)
-	seq 0 49999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
+	seq 0 19999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
 	# Not pwdb's: other names, another file's, a symbolic link.
 	touch passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1
 	ln -s passwd passwd.pwdb-link00
