@@ -158,19 +158,21 @@ sync)
 	expect 0 "$pwdb" -c passwd
 	;;
 lock)
-	seq 0 19999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
+	seq 0 29999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
 	# Not pwdb's: other names, another file's, a symbolic link.
 	touch passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1
 	ln -s passwd passwd.pwdb-link00
 	# What an earlier version, which took no lock, left when killed.
 	touch passwd.pwdb-OLD123 passwd.pwdb-OLD123.pag passwd.pwdb-OLD123.dir
-	for delay in 0 0.05 0.2; do
+	for delay in 0.1 0.03 0; do # the last one as soon as it has begun
+		find . -maxdepth 1 -type f > seen
 		"$real" passwd > /dev/null 2>&1 &
 		pid=$!
-		n=0
-		until [ "$(temporaries)" -ge 2 ] || [ $n -ge 500 ]; do sleep 0.01; n=$((n + 1)); done
+		n=0 # until this build has made a .pag of its own
+		until find . -maxdepth 1 -type f -name 'passwd.pwdb-*.pag' | grep -qvxF -f seen ||
+			[ $n -ge 500 ]; do sleep 0.01; n=$((n + 1)); done
 		sleep $delay
-		kill -9 $pid
+		kill -9 $pid 2> /dev/null
 		wait $pid 2> /dev/null
 	done
 	left=$(temporaries)
