@@ -29,13 +29,14 @@
 
 #include "bytesearch.h"
 #include "decimal.h"
+#include "regular.h"
 #include "strsep.h"
 
 namespace account::flat {
 
 bool open(Reader &r, const char *path)
 {
-	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	int fd = regular::open_file(path);
 	if (fd < 0)
 		return false;
 	r.fd = fd;

@@ -32,7 +32,9 @@ struct Reader {
 	char buf[line_size + block_size];
 };
 
-// Opens path read-only; false when it cannot be opened.
+// Opens path read-only without blocking; false, with errno set as
+// regular::open_file sets it, when it cannot be opened or is not a regular
+// file, so that a FIFO or a device is never read.
 bool open(Reader &r, const char *path);
 // Back to the first line; false when the seek fails.
 bool rewind(Reader &r);

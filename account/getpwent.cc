@@ -9,6 +9,11 @@
 // opened only when both of its files exist as distinct regular files, since
 // the ndbm library would otherwise create the missing one: this module never
 // creates or changes a file. A database that cannot be opened is no database.
+// A fetch that fails inside the ndbm library (a damaged database, not an
+// absent key) closes the database, and the rest of that lookup is served by
+// the flat file, as when no database opens. Only regular files are read: the
+// flat file is opened without blocking and a FIFO or a device counts as a
+// file that cannot be opened.
 //
 // Keyed lookups (getpwuid, getpwnam) open a source, take the first matching
 // account, and close the sources again unless stay-open is set (setpassent).
@@ -38,6 +43,7 @@ extern "C" {
 #include "flatfile.h"
 #include "paths.h"
 #include "pwrecord.h"
+#include "regular.h"
 
 namespace account {
 namespace {
@@ -61,12 +67,32 @@ int open_db()
 	return _pw_db != nullptr;
 }
 
+// After a fetch failed inside the database library: closes the database
+// and makes the flat file the source of the rest of the lookup, as when no
+// database opens (rewound when it was open; none when it cannot be opened).
+void db_failed()
+{
+	::dbm_close(_pw_db);
+	_pw_db = nullptr;
+	if (_pw_fp != nullptr && !flat::rewind(*_pw_fp)) {
+		flat::close(*_pw_fp);
+		_pw_fp = nullptr;
+	} else if (_pw_fp == nullptr && flat::open(flat_stream, _pw_file)) {
+		_pw_fp = &flat_stream;
+	}
+}
+
 // Fetches the record stored under key into _pw_passwd; 0 when the key is
-// absent or the record is malformed (then it counts as absent).
+// absent or the record is malformed (then it counts as absent). When the
+// library fails instead (dbm_error: a read error, a damaged file), 0 with
+// the database closed and the flat file to be scanned (db_failed).
 int fetch_pw(const void *key, std::size_t size)
 {
 	datum k{const_cast<char *>(static_cast<const char *>(key)), static_cast<int>(size)};
+	::dbm_clearerr(_pw_db);
 	datum v = ::dbm_fetch(_pw_db, k);
+	if (v.dptr == nullptr && ::dbm_error(_pw_db) != 0)
+		db_failed();
 	if (v.dptr == nullptr || v.dsize < 0)
 		return 0;
 	return record::unpack(v.dptr, static_cast<std::size_t>(v.dsize), line, sizeof line,
@@ -125,7 +151,7 @@ void getpw()
 {
 	if (::geteuid() != 0)
 		return;
-	int fd = ::open(_pw_file, O_RDONLY | O_CLOEXEC);
+	int fd = regular::open_file(_pw_file);
 	if (fd < 0)
 		return;
 	long long offset = 0;
@@ -165,7 +191,8 @@ passwd *getpwuid(uid_t uid)
 	if (_pw_db != nullptr) {
 		std::uint32_t key = uid;
 		found = fetch_pw(&key, sizeof key);
-	} else {
+	}
+	if (_pw_db == nullptr && _pw_fp != nullptr) {
 		// Only lines whose raw uid field matches are copied and split.
 		const char *start;
 		std::size_t n;
@@ -182,7 +209,8 @@ passwd *getpwnam(const char *name)
 	bool found = false;
 	if (_pw_db != nullptr) {
 		found = fetch_pw(name, std::strlen(name));
-	} else {
+	}
+	if (_pw_db == nullptr && _pw_fp != nullptr) {
 		const char *start;
 		std::size_t n;
 		while (!found && flat::next_name_line(*_pw_fp, name, &start, &n))

@@ -12,17 +12,22 @@
 // second the largest mailbox size allowed; reading stops there. A number out
 // of the 32-bit range saturates.
 //
-// Diagnostics: none. Every failure leaves the limit off (both values 0).
+// Diagnostics: none. Every failure leaves the limit off (both values 0), and
+// so does a file that is not a regular file: it is opened without blocking
+// and a FIFO or a device is never read.
 //
 // State: two process-wide integers, unlocked; the first call must not race
 // with another first call. A first value of -1 equals the "not loaded" mark,
 // so such a file is read again on every call (with the same outcome).
 #include "boxquota.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "paths.h"
 #include "readconfig.h"
+#include "regular.h"
 #include "rule.h"
 
 namespace {
@@ -39,9 +44,14 @@ void InitMailLimit()
 	MaxSize = 0;
 	MinUser = 0;
 
-	FILE *fp = std::fopen(config_path, "r");
-	if (fp == nullptr)
+	int fd = regular::open_file(config_path);
+	if (fd < 0)
 		return;
+	FILE *fp = ::fdopen(fd, "r");
+	if (fp == nullptr) {
+		::close(fd);
+		return;
+	}
 	int values[2];
 	int count = limit::read_values(fp, values);
 	if (count >= 1)

@@ -11,17 +11,22 @@
 // written to temporary files beside FILE and renamed into place only when
 // complete: a reader never sees a half-built database, and a failure leaves
 // the old one as it was. Its buckets grow with the file (bucket_size), so
-// that a lookup costs about the same for any number of accounts.
+// that a lookup costs about the same for any number of accounts. Builders of
+// one FILE take turns (FILE.pwdb.lock), and each removes the temporaries
+// that killed builds of FILE left behind (see lock_and_clean).
 //
 // Diagnostics: "pwdb: FILE: reason" on standard error; in check mode one line
 // per disagreement on standard output. Exit: 0 done (and, checking, no
 // disagreement), 1 disagreements found, else a <sysexits.h> code; output
 // that cannot be written (a report, the help) is EX_IOERR, never success.
+#include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -39,6 +44,7 @@ extern "C" {
 #include "flatfile.h"
 #include "paths.h"
 #include "pwrecord.h"
+#include "regular.h"
 
 namespace {
 
@@ -69,6 +75,65 @@ int fail(const std::string &file, const char *reason, int status)
 {
 	std::fprintf(stderr, "%s: %s: %s\n", progname, file.c_str(), reason);
 	return status;
+}
+
+// The password file did not open (errno as account::flat::open left it):
+// missing or forbidden is EX_NOINPUT; a folder, a FIFO or a device, which
+// opens but is not read, is EX_IOERR, as a failed read of it would be.
+int cannot_open(const std::string &file)
+{
+	int e = errno;
+	return fail(file, regular::describe(e),
+	            e == EISDIR || e == regular::not_regular ? EX_IOERR : EX_NOINPUT);
+}
+
+// --- one build of a FILE at a time, and the debris of killed ones -------
+// A builder holds an exclusive flock(2) on FILE.pwdb.lock (made when missing,
+// never removed) until it exits. Holding it, it removes what killed builds
+// of FILE left: regular files named FILE.pwdb-XXXXXX, with nothing, .pag or
+// .dir after it, XXXXXX being six letters or digits (mkstemp's names, below).
+
+bool is_temporary(std::string_view name, std::string_view base)
+{
+	std::string_view prefix = ".pwdb-";
+	if (name.substr(0, base.size()) != base ||
+	    name.substr(base.size(), prefix.size()) != prefix)
+		return false;
+	name.remove_prefix(base.size() + prefix.size());
+	for (std::size_t i = 0; i < 6; i++)
+		if (i >= name.size() || std::isalnum(static_cast<unsigned char>(name[i])) == 0)
+			return false;
+	name.remove_prefix(6);
+	return name.empty() || name == ".pag" || name == ".dir";
+}
+
+// Waits for the lock, then cleans up; false, with errno, when the lock file
+// cannot be made or locked. The descriptor stays open until pwdb exits.
+bool lock_and_clean(const std::string &file, const std::string &folder)
+{
+	int fd = ::open((file + ".pwdb.lock").c_str(),
+	                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+	if (fd < 0)
+		return false;
+	struct stat st = {};
+	int e = ::fstat(fd, &st) != 0 ? errno : S_ISREG(st.st_mode) ? 0 : regular::not_regular;
+	while (e == 0 && ::flock(fd, LOCK_EX) != 0)
+		e = errno == EINTR ? 0 : errno;
+	if (e != 0) {
+		::close(fd);
+		errno = e;
+		return false;
+	}
+	std::string base = file.substr(file.find_last_of('/') + 1);
+	if (DIR *d = ::opendir(folder.c_str())) {
+		while (const dirent *entry = ::readdir(d))
+			if (is_temporary(entry->d_name, base) &&
+			    ::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+			    S_ISREG(st.st_mode))
+				(void)::unlinkat(::dirfd(d), entry->d_name, 0);
+		::closedir(d);
+	}
+	return true;
 }
 
 void usage(FILE *to)
@@ -190,10 +255,12 @@ int build(const std::string &file)
 {
 	static account::flat::Reader reader;
 	if (!account::flat::open(reader, file.c_str()))
-		return fail(file, std::strerror(errno), EX_NOINPUT);
+		return cannot_open(file);
 	struct stat st = {};
 	if (::fstat(reader.fd, &st) != 0)
 		return fail(file, std::strerror(errno), EX_IOERR);
+	if (!lock_and_clean(file, folder_of(file)))
+		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
 
 	std::string base = file + ".pwdb-XXXXXX";
 	if (base.size() >= sizeof tmp_base)
@@ -286,7 +353,7 @@ int check(const std::string &file)
 {
 	static account::flat::Reader reader;
 	if (!account::flat::open(reader, file.c_str()))
-		return fail(file, std::strerror(errno), EX_NOINPUT);
+		return cannot_open(file);
 	if (!account::db_files_present(file.c_str()))
 		return fail(file, "no database (FILE.pag and FILE.dir) beside it", EX_NOINPUT);
 	DBM *db = ::dbm_open(const_cast<char *>(file.c_str()), O_RDONLY, 0);

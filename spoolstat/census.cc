@@ -19,13 +19,14 @@
 #include "boxquota.h"
 #include "getpwent.h"
 #include "mailbox.h"
+#include "regular.h"
 #include "rule.h"
 
 namespace census {
 
 int unreadable(const char *path)
 {
-	int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+	int fd = regular::open_file(path); // a FIFO or a device fails here
 	if (fd < 0)
 		return errno;
 	char byte;
@@ -42,6 +43,7 @@ int exit_code(int err)
 	case EPERM:
 	case ENOTDIR:
 	case EISDIR:
+	case regular::not_regular:
 	case ELOOP:
 	case ENAMETOOLONG:
 		return EX_NOINPUT;

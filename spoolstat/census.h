@@ -37,8 +37,9 @@ struct Result {
 };
 
 // 0 when the password file at path can be opened and read, else the errno
-// of the failure. getpwent alone cannot tell an unreadable file from an
-// empty one.
+// of the failure (regular::not_regular for a FIFO or a device, which is
+// never read). getpwent alone cannot tell an unreadable file from an empty
+// one.
 int unreadable(const char *path);
 
 // The sysexits code for a password file that failed with err.

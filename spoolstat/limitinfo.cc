@@ -6,12 +6,15 @@
 // only explains them. No diagnostics: an unreadable file is a reason.
 #include "limitinfo.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 
 #include "boxquota.h"
 #include "paths.h"
 #include "readconfig.h"
+#include "regular.h"
 #include "rule.h"
 
 namespace limitinfo {
@@ -21,10 +24,13 @@ Off explain(const char *path, int min_user, int max_size, int *err)
 	if (limit::on(min_user, max_size))
 		return Off::none;
 	errno = 0;
-	FILE *fp = std::fopen(path, "r");
+	int fd = regular::open_file(path); // as the library opens it
+	FILE *fp = fd < 0 ? nullptr : ::fdopen(fd, "r");
 	if (fp == nullptr) {
 		*err = errno;
-		return errno == ENOENT ? Off::no_file : Off::unreadable;
+		if (fd >= 0)
+			::close(fd);
+		return *err == ENOENT ? Off::no_file : Off::unreadable;
 	}
 	int values[2] = {0, 0};
 	int count = limit::read_values(fp, values);

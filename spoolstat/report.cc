@@ -13,6 +13,7 @@
 #include "escape.h"
 #include "figures.h"
 #include "paths.h"
+#include "regular.h"
 
 namespace report {
 namespace {
@@ -100,7 +101,7 @@ std::string off_text(const limitinfo::Limit &limit)
 	case Off::no_file:
 		return "no file " + file;
 	case Off::unreadable:
-		return file + ": " + std::strerror(limit.err);
+		return file + ": " + regular::describe(limit.err);
 	case Off::no_values:
 		return file + " holds no values";
 	case Off::one_value:

@@ -30,6 +30,7 @@
 #include "listing.h"
 #include "options.h"
 #include "paths.h"
+#include "regular.h"
 #include "report.h"
 
 namespace {
@@ -82,7 +83,8 @@ int main(int argc, char *argv[])
 
 	// getpwent answers "no more accounts" for a file it cannot open too.
 	if (int err = census::unreadable(spool::passwd_file)) {
-		std::fprintf(stderr, "spoolstat: %s: %s\n", spool::passwd_file, std::strerror(err));
+		std::fprintf(stderr, "spoolstat: %s: %s\n", spool::passwd_file,
+		             regular::describe(err));
 		return census::exit_code(err);
 	}
 	tzset();

@@ -9,6 +9,9 @@
 #   database     (optional) password lines to build the hashed database from
 #                with $PWDB; then a folder with passwd, passwd.pag and
 #                passwd.dir is bound over /etc instead
+#   damage       (optional, with database) one command run with sh in that
+#                folder after the build, to damage the database, such as
+#                "truncate -s 12000 passwd.pag"
 #   boxquota     (optional) the limit configuration, /var/mail/.boxquota
 #   mail         (optional) the spool, one entry a line:
 #                  NAME SIZE [WHEN]  a mailbox of SIZE bytes (sparse), last
@@ -16,6 +19,11 @@
 #                                    blanks; default 2001-02-03T04:05:06Z)
 #                  NAME -> TARGET    a symbolic link
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
+#   special      (optional) lines "fifo PATH" or "zero PATH": inside the
+#                namespace a FIFO (with no writer) or /dev/zero is bound over
+#                PATH (such as /etc/passwd or /var/mail/.boxquota); the
+#                program then runs under "timeout 30", so that a hang fails
+#                the case (status 124)
 #   run          UID GID [ARG...]   who runs the program, and its arguments
 #   stdin        (optional) the program's standard input (default /dev/null)
 #   stdout, stderr, status          what it must print and exit with
@@ -59,6 +67,9 @@ if [ -f "$case/database" ]; then
 	mv "$etc/source.pag" "$etc/passwd.pag"
 	mv "$etc/source.dir" "$etc/passwd.dir"
 	rm "$etc/source"
+	if [ -f "$case/damage" ]; then
+		(cd "$etc" && sh "$case/damage") || exit 1
+	fi
 fi
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
 modes=
@@ -79,6 +90,17 @@ chmod -R a+rX "$host"
 for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
 [ -f "$case/passwd-mode" ] && chmod "$(cat "$case/passwd-mode")" "$host/passwd"
 
+special= bound=
+if [ -f "$case/special" ]; then
+	special=$case/special bound="timeout 30"
+	mkfifo -m 644 "$tmp/fifo"
+	# setpriv looks its ids up by name first, which would read the FIFO or
+	# device bound over /etc/passwd: with no name service it takes them as
+	# numbers at once.
+	printf 'passwd: none\ngroup: none\n' > "$tmp/nsswitch.conf"
+	[ -n "$etc" ] && : > "$etc/nsswitch.conf"
+fi
+
 snapshot() { (cd "$host" && find . -printf '%p %y %s %m %T@\n' | sort) ; }
 snapshot > "$tmp/before"
 
@@ -93,9 +115,19 @@ for n in 1 2; do
 	WRAPPER_LOG=$tmp/log/run$n unshare -m --propagation private sh -c '
 		if [ -n "$2" ]; then mount --bind "$2" /etc; else mount --bind "$1/passwd" /etc/passwd; fi &&
 		mount --bind "$1/mail" /var/mail || exit 99
+		if [ -n "$7" ]; then
+			mount --bind "$1/../nsswitch.conf" /etc/nsswitch.conf || exit 99
+			while read -r kind path; do
+				case $kind in
+				fifo) mount --bind "$1/../fifo" "$path" ;;
+				zero) mount --bind /dev/zero "$path" ;;
+				*) false ;;
+				esac || exit 99
+			done < "$7"
+		fi
 		cd / && shift 2 && export TZ=UTC0 &&
-		exec setpriv --reuid="$1" --regid="$2" --clear-groups $SPOOLNAG_WRAPPER "$3" ${4:+$4}
-	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" \
+		exec $6 setpriv --reuid="$1" --regid="$2" --clear-groups $SPOOLNAG_WRAPPER "$3" ${4:+$4}
+	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" "$special" "$bound" \
 		< "$stdin" > "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
 done

@@ -2,6 +2,7 @@
 // rule, through the test build that can point the one-time load at a file.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <climits>
@@ -11,6 +12,7 @@
 
 #include "boxquota.h"
 #include "boxquota_seam.h"
+#include "time_bound.h"
 
 namespace {
 
@@ -89,6 +91,28 @@ TEST(Limit, MissingFileTurnsLimitOff)
 	EXPECT_EQ(MailLimit(), 0);
 	EXPECT_EQ(OverMailLimit(0, INT_MAX), 0);
 	EXPECT_EQ(OverMailLimit(1000, INT_MAX), 0);
+}
+
+// 0 when the limit is off, else 1.
+int limit_off()
+{
+	return MinLimitUid() == 0 && MailLimit() == 0 && OverMailLimit(1000, INT_MAX) == 0 ? 0 : 1;
+}
+
+// A FIFO or a device in the place of the file is never read (no writer
+// would ever come, and /dev/zero never ends): the limit is off.
+TEST(Limit, FifoOrDeviceTurnsLimitOff)
+{
+	char dir[] = "/tmp/boxquota-test-XXXXXX";
+	ASSERT_NE(mkdtemp(dir), nullptr);
+	std::string fifo = std::string(dir) + "/fifo";
+	ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+	for (const char *special : {fifo.c_str(), "/dev/zero"}) {
+		BoxquotaTestReset(special);
+		EXPECT_EQ(within(10, limit_off), 0) << special << ": 1 the limit is on, -1 it hung";
+	}
+	unlink(fifo.c_str());
+	rmdir(dir);
 }
 
 struct RuleCase {

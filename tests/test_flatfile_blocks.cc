@@ -1,16 +1,18 @@
-// Unit tests of the flat password file reader where it refills its 64 KiB
-// block: a line that the boundary cuts must be judged as a whole, accepted
-// or skipped exactly as anywhere else, and the line after it kept.
+// Unit tests of the flat password file reader where it refills its block
+// (flat::block_size bytes): a line that the boundary cuts must be judged as a
+// whole, accepted or skipped exactly as anywhere else, and the line after it
+// kept; and no part of an over-long line may ever pass for a line.
 #include <algorithm>
 #include <cstddef>
 #include <ostream>
 #include <string>
 
 #include "account_fixture.h"
+#include "flatfile.h"
 
 namespace {
 
-constexpr std::size_t block = 1 << 16;
+constexpr std::size_t block = account::flat::block_size;
 
 // n bytes of lines that are never accepted (no colon), each under 1000.
 std::string filler(std::size_t n)
@@ -54,7 +56,10 @@ TEST_P(BlockBoundary, CutLineIsJudgedWhole)
 	// The boundary falls before, inside (at several places) and after it.
 	for (std::size_t into :
 	     {std::size_t{0}, std::size_t{1}, cut.size() / 2, cut.size() - 1, cut.size()}) {
-		write(filler(block - into) + cut + "after:x:8:8::/:\n");
+		std::string content = filler(block - into) + cut + "after:x:8:8::/:\n";
+		ASSERT_GT(content.size(), block) << "the file must span two blocks";
+		ASSERT_EQ(content.compare(block - into, cut.size(), cut), 0);
+		write(content);
 		account::endpwent();
 		if (GetParam().accepted) {
 			EXPECT_EQ(name_of(account::getpwent()), "big") << "cut " << into;
@@ -69,5 +74,35 @@ INSTANTIATE_TEST_SUITE_P(Account, BlockBoundary,
                          testing::Values(Straddle{20, true}, Straddle{1022, true},
                                          Straddle{1023, false}, Straddle{5000, false}),
                          [](const auto &p) { return "length_" + std::to_string(p.param.length); });
+
+// An over-long line is dropped as it streams past. Its part after a block
+// refill must be dropped with it: here that part is a whole account line,
+// which must never be found. before: the bytes of the over-long line that
+// lie in front of the boundary (the reader gives up on a line once it holds
+// 1023 of them, so both sides of that mark are tried, and a line longer than
+// a whole block).
+class SmuggledLine : public PasswdFile, public testing::WithParamInterface<std::size_t> {};
+
+TEST_P(SmuggledLine, TailOfAnOverLongLineIsNoLine)
+{
+	const std::string evil = "evil:x:0:0::/root:/bin/sh\n";
+	std::size_t before = GetParam();
+	std::size_t start = 2 * block - before; // the boundary after two blocks
+	std::string content = filler(start - 16) + "first:x:5:5::/:\n" +
+	                      std::string(before, 'x') + evil + "last:x:6:6::/:\n";
+	ASSERT_EQ(content.compare(2 * block, evil.size(), evil), 0) << "evil starts a block";
+	ASSERT_GT(before + evil.size() - 1, account::flat::line_size - 1) << "the line is over-long";
+	write(content);
+	EXPECT_EQ(account::getpwnam("evil"), nullptr);
+	EXPECT_EQ(account::getpwuid(0), nullptr);
+	EXPECT_EQ(name_of(account::getpwuid(6)), "last");
+	EXPECT_EQ(name_of(account::getpwent()), "first");
+	EXPECT_EQ(name_of(account::getpwent()), "last");
+	EXPECT_EQ(account::getpwent(), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Account, SmuggledLine,
+                         testing::Values(1000, 1022, 1023, 1024, 5000, block + 100),
+                         [](const auto &p) { return "before_" + std::to_string(p.param); });
 
 } // namespace

@@ -1,6 +1,7 @@
 // Unit tests of the account module over the flat password file: parsing
 // rules, keyed lookups, enumeration and stay-open state, and the privileged
 // password retrieval with and without an effective uid of 0.
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 
 #include "account_fixture.h"
+#include "time_bound.h"
 
 
 namespace {
@@ -101,6 +103,28 @@ TEST_F(PasswdFile, MissingFileFindsNothing)
 	account::setpwfile(file.c_str());
 }
 
+// A FIFO (no writer ever comes) or a device (/dev/zero never ends) in the
+// place of the password file is never read: it counts as a file that cannot
+// be opened, also for the privileged retrieval.
+TEST_F(PasswdFile, FifoOrDeviceIsNoFile)
+{
+	for (bool fifo : {true, false}) {
+		std::filesystem::remove(file);
+		ASSERT_EQ(fifo ? mkfifo(file.c_str(), 0644) : symlink("/dev/zero", file.c_str()), 0);
+		int got = within(10, [] {
+			int fds = open_fds();
+			return account::getpwuid(0) != nullptr      ? 1
+			       : account::getpwnam("root") != nullptr ? 2
+			       : account::getpwent() != nullptr       ? 3
+			       : account::setpassent(1) != 0          ? 4
+			       : open_fds() != fds                    ? 5
+			                                              : 0;
+		});
+		EXPECT_EQ(got, 0) << (fifo ? "FIFO" : "/dev/zero") << ": -1 hung, 5 left open";
+	}
+	std::filesystem::remove(file);
+}
+
 TEST_F(PasswdFile, KeyedLookupsCloseAndOverwrite)
 {
 	write("a:x:1:1::/:\nb:x:2:2::/:\n");
@@ -177,7 +201,9 @@ TEST_F(PasswdFile, NewPathTakesEffectAtNextOpening)
 // --- privileged password retrieval ---------------------------------------
 
 // The password field names a byte offset in the file; the password is the
-// text there up to the next ':'. Offsets are worked out as the file is made.
+// text there up to the next ':'. Offsets are worked out as the file is made,
+// except those of the passwords of 48 and 49 characters, put at the fixed
+// places 400 and 500 by padding.
 std::string secret_file()
 {
 	std::string tail = "nodigit:abc:1:1::/:\n"
@@ -190,7 +216,12 @@ std::string secret_file()
 	std::size_t plain = secret + body.size();
 	head.replace(5, 3, std::to_string(secret));
 	tail.replace(tail.find("NNN"), 3, std::to_string(plain));
-	return head + tail + body + std::string(60, 'y');
+	std::string file = head + tail + body + std::string(60, 'y') + "\n" +
+	                   "p48:0400:5:5::/:\n"
+	                   "p49:0500:6:6::/:\n";
+	file += std::string(399 - file.size(), '-') + "\n" + std::string(48, 'a') + ":\n";
+	file += std::string(499 - file.size(), '-') + "\n" + std::string(49, 'b') + ":\n";
+	return file;
 }
 
 struct PrivCase {
@@ -204,6 +235,8 @@ void PrintTo(const PrivCase &c, std::ostream *os)
 {
 	*os << c.name;
 }
+
+const std::string a48(48, 'a');
 
 class Retrieval : public PasswdFile, public testing::WithParamInterface<PrivCase> {};
 
@@ -222,7 +255,9 @@ INSTANTIATE_TEST_SUITE_P(Account, Retrieval, testing::Values(
 	PrivCase{"no_digits_is_offset_0", "nodigit", "root"},
 	PrivCase{"negative_offset_unchanged", "neg", "-5"},
 	PrivCase{"past_the_end_unchanged", "far", "99999"},
-	PrivCase{"no_colon_within_48_unchanged", "nocolon", "117"}),
+	PrivCase{"no_colon_within_48_unchanged", "nocolon", "117"},
+	PrivCase{"password_of_48_found", "p48", a48.c_str()},
+	PrivCase{"password_of_49_unchanged", "p49", "0500"}),
 	[](const auto &p) { return std::string(p.param.name); });
 
 TEST_F(PasswdFile, WithoutPrivilegeThePasswordIsAsStored)

@@ -15,6 +15,7 @@ extern "C" {
 
 #include "account_fixture.h"
 #include "pwrecord.h"
+#include "time_bound.h"
 
 namespace {
 
@@ -191,8 +192,18 @@ TEST_F(Database, HalfADatabaseIsNoneAndIsNotCompleted)
 	EXPECT_EQ(name_of(account::getpwuid(26)), "z") << "the flat file serves";
 	EXPECT_FALSE(exists(".dir")) << "a reader must not create the missing file";
 	ASSERT_EQ(::link((file + ".pag").c_str(), (file + ".dir").c_str()), 0);
+	struct stat pag = {};
+	ASSERT_EQ(::stat((file + ".pag").c_str(), &pag), 0);
 	EXPECT_EQ(name_of(account::getpwuid(26)), "z");
-	EXPECT_TRUE(exists(".dir")) << "an old-layout link is left alone";
+	EXPECT_EQ(name_of(account::getpwnam("z")), "z");
+	// An old-layout link is left exactly as it was: one file, two names.
+	struct stat linked = {};
+	ASSERT_EQ(::stat((file + ".dir").c_str(), &linked), 0);
+	EXPECT_EQ(linked.st_ino, pag.st_ino);
+	EXPECT_EQ(linked.st_nlink, 2u);
+	EXPECT_EQ(linked.st_size, pag.st_size);
+	EXPECT_EQ(linked.st_mtim.tv_sec, pag.st_mtim.tv_sec);
+	EXPECT_EQ(linked.st_mtim.tv_nsec, pag.st_mtim.tv_nsec);
 }
 
 TEST_F(Database, GarbageOrUnreadableDatabaseIsNone)
@@ -204,6 +215,48 @@ TEST_F(Database, GarbageOrUnreadableDatabaseIsNone)
 	std::ofstream(file + ".pag", std::ios::trunc) << "";
 	EXPECT_EQ(name_of(account::getpwnam("z")), "z");
 }
+
+// A database file that is a FIFO or a device is never read (nor opened by
+// the library): the flat file serves. A flat file that is one is never read
+// either, also not by the privileged retrieval after a database lookup.
+struct Special {
+	const char *suffix; // of the file replaced: "", ".pag" or ".dir"
+	bool fifo;          // a FIFO, else a symbolic link to /dev/zero
+};
+
+void PrintTo(const Special &s, std::ostream *os)
+{
+	*os << "passwd" << s.suffix << (s.fifo ? " FIFO" : " /dev/zero");
+}
+
+class SpecialFile : public Database, public testing::WithParamInterface<Special> {};
+
+TEST_P(SpecialFile, IsNeverRead)
+{
+	build(three, "a:x:1:1:flat:/a:\nz:x:26:26::/z:\n");
+	std::string path = file + GetParam().suffix;
+	ASSERT_EQ(::unlink(path.c_str()), 0);
+	ASSERT_EQ(GetParam().fifo ? mkfifo(path.c_str(), 0644) : symlink("/dev/zero", path.c_str()),
+	          0);
+	bool flat_replaced = *GetParam().suffix == '\0';
+	int got = within(10, [flat_replaced] {
+		if (flat_replaced) // the database serves; enumeration finds nothing
+			return name_of(account::getpwuid(1)) != "a" ? 1
+			       : std::string(account::getpwuid(1)->pw_passwd) != "x" ? 2
+			       : account::getpwent() != nullptr ? 3
+			                                        : 0;
+		return std::string(account::getpwnam("a")->pw_gecos) != "flat" ? 4
+		       : name_of(account::getpwuid(26)) != "z"               ? 5
+		                                                             : 0;
+	});
+	EXPECT_EQ(got, 0) << "-1: hung or crashed";
+	::unlink(path.c_str());
+}
+
+INSTANTIATE_TEST_SUITE_P(Account, SpecialFile,
+                         testing::Values(Special{"", true}, Special{"", false},
+                                         Special{".pag", true}, Special{".pag", false},
+                                         Special{".dir", true}, Special{".dir", false}));
 
 TEST_F(Database, LargeFileGetsAUsableDatabase)
 {
@@ -239,5 +292,51 @@ TEST_F(Database, TruncatedDatabaseDoesNotCrash)
 		}
 	}
 }
+
+// A database that opens but fails inside the library on a fetch (a read
+// error, a damaged bucket directory, bytes appended) is closed, and the
+// lookup is served by the flat file, as when no database opens: every account
+// is found, also with stay-open set. A key absent from both stays absent.
+struct Damage {
+	const char *name;
+	const char *command; // run with sh in the folder of the database
+};
+
+void PrintTo(const Damage &d, std::ostream *os)
+{
+	*os << d.name;
+}
+
+class DamagedDatabase : public Database, public testing::WithParamInterface<Damage> {};
+
+TEST_P(DamagedDatabase, FlatFileServes)
+{
+	std::string many;
+	for (int i = 0; i < 2000; i++)
+		many += "u" + std::to_string(i) + ":x:" + std::to_string(i) + ":1::/:\n";
+	build(many);
+	std::string cmd = "cd " + dir.string() + " && " + GetParam().command;
+	ASSERT_EQ(std::system(cmd.c_str()), 0) << cmd;
+	for (int stayopen : {0, 1}) {
+		ASSERT_EQ(account::setpassent(stayopen), 1);
+		for (int i = 0; i < 2000; i += 97) {
+			std::string name = "u" + std::to_string(i);
+			EXPECT_EQ(name_of(account::getpwuid(static_cast<uid_t>(i))), name);
+			passwd *pw = account::getpwnam(name.c_str());
+			ASSERT_NE(pw, nullptr) << name << ", stay-open " << stayopen;
+			EXPECT_EQ(pw->pw_uid, static_cast<uid_t>(i));
+		}
+		EXPECT_EQ(account::getpwuid(2000), nullptr);
+		EXPECT_EQ(account::getpwnam("nobody"), nullptr);
+		account::endpwent();
+	}
+}
+
+INSTANTIATE_TEST_SUITE_P(Account, DamagedDatabase, testing::Values(
+	Damage{"truncated", "truncate -s 50000 passwd.pag"},
+	Damage{"zeroed_directory",
+	       "dd if=/dev/zero of=passwd.pag bs=4096 seek=1 count=1 conv=notrunc status=none"},
+	Damage{"garbage_appended", "printf 'garbage after the end' >> passwd.pag"}),
+	[](const auto &p) { return std::string(p.param.name); });
 
 } // namespace

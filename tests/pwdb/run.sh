@@ -4,11 +4,17 @@
 #   build    what a build leaves behind, and that it replaces an old database
 #   check    the check mode's report and exit status
 #   failure  a failed build leaves the old database untouched and no debris
+#   input    a password file that is a folder, a FIFO or a device: 74 at
+#            once (under a time bound), and nothing made beside it
+#   sync     in a system-call trace: the new files are synced before they
+#            are renamed; a failing second rename leaves the old database
+#   lock     builds killed mid-way leave temporaries that the next build
+#            removes; builds of one file take turns on FILE.pwdb.lock
 # PWDB_WRAPPER (environment, optional): a command put before every pwdb run,
 # such as a memory checker, with WRAPPER_LOG set as for the spoolnag cases;
 # its logs are shown when a group fails.
 set -u
-pwdb=$1 group=$2
+pwdb=$1 group=$2 real=$1
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT
 if [ -n "${PWDB_WRAPPER:-}" ]; then
@@ -21,6 +27,14 @@ fi
 cd "$tmp" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+skip() {
+	[ -n "${CI:-}" ] && { echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1; }
+	echo "SKIP: $1"; exit 77
+}
+# temporaries: how many of pwdb's temporary files of passwd are here.
+temporaries() {
+	find . -maxdepth 1 -type f | grep -c '^\./passwd\.pwdb-[A-Za-z0-9]\{6\}\(\.pag\|\.dir\)\{0,1\}$'
+}
 # expect STATUS CMD...: runs CMD, keeps its output in out/err, checks status.
 expect() {
 	want=$1; shift
@@ -116,6 +130,96 @@ failure)
 		chmod 755 .
 		cmp -s passwd.pag keep.pag || fail "old database changed"
 	fi
+	;;
+input)
+	mkdir folder
+	mkfifo fifo
+	ln -s /dev/zero zero
+	: > out; : > err
+	before=$(ls -a)
+	for f in folder fifo zero; do
+		expect 74 timeout 30 "$pwdb" "$f"
+		want="pwdb: $f: not a regular file"
+		[ $f = folder ] && want="pwdb: $f: Is a directory"
+		[ "$(cat err)" = "$want" ] || fail "$f: $(cat err)"
+		expect 74 timeout 30 "$pwdb" -c "$f"
+	done
+	[ "$(ls -a)" = "$before" ] || fail "made beside them: $(ls -a)"
+	;;
+sync)
+	command -v strace > /dev/null || skip "needs strace"
+	# LeakSanitizer cannot run under a tracer; the other groups look for leaks.
+	traced() { ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace "$@"; }
+	# Each new file is synced after it was last opened for writing, before
+	# the first rename.
+	traced -f -y -o trace -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 \
+		"$real" passwd > out 2> err || fail "a traced build failed: $(cat err)"
+	awk '/openat\(.*pwdb-[A-Za-z0-9]+\.pag", O_RDWR/ { pag = 0 }
+	     /openat\(.*pwdb-[A-Za-z0-9]+\.dir", O_RDWR/ { dir = 0 }
+	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\.pag>/ { pag = 1 }
+	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\.dir>/ { dir = 1 }
+	     /rename(at2?)?\(/ && !renamed { renamed = 1; synced = pag && dir }
+	     END { exit !synced }' trace || fail "not synced before the rename: $(grep -E 'pwdb-|rename' trace)"
+	# The .dir is renamed first; when the .pag's rename then fails, the old
+	# records are still in place and the status says it.
+	cp passwd passwd.old
+	cp passwd.pag keep.pag
+	echo 'bob:x:101:101::/:' >> passwd
+	expect 73 traced -f -o /dev/null -e trace=rename -e inject=rename:error=EIO:when=2 "$real" passwd
+	[ "$(cat err)" = "pwdb: passwd.pag: Input/output error" ] || fail "message: $(cat err)"
+	cmp -s passwd.pag keep.pag || fail "old database changed"
+	[ "$(temporaries)" = 0 ] || fail "temporary files left: $(ls)"
+	cp passwd.old passwd
+	expect 0 "$pwdb" -c passwd
+	;;
+lock)
+	seq 0 29999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
+	# Not pwdb's: other names, another file's, a symbolic link.
+	touch passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1
+	ln -s passwd passwd.pwdb-link00
+	# What an earlier version, which took no lock, left when killed.
+	touch passwd.pwdb-OLD123 passwd.pwdb-OLD123.pag passwd.pwdb-OLD123.dir
+	for delay in 0.1 0.03 0; do # the last one as soon as it has begun
+		find . -maxdepth 1 -type f > seen
+		"$real" passwd > /dev/null 2>&1 &
+		pid=$!
+		n=0 # until this build has made a .pag of its own
+		until find . -maxdepth 1 -type f -name 'passwd.pwdb-*.pag' | grep -qvxF -f seen ||
+			[ $n -ge 500 ]; do sleep 0.01; n=$((n + 1)); done
+		sleep $delay
+		kill -9 $pid 2> /dev/null
+		wait $pid 2> /dev/null
+	done
+	left=$(temporaries)
+	[ "$left" -ge 2 ] || fail "only $left temporary files after three killed builds"
+	expect 0 "$pwdb" passwd
+	[ "$(temporaries)" = 0 ] || fail "temporary files left: $(ls)"
+	for f in passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1 passwd.pwdb-link00; do
+		[ -e "$f" ] || [ -L "$f" ] || fail "removed $f, which is not pwdb's"
+	done
+	expect 0 "$pwdb" -c passwd
+	# Two builds started together both succeed, one after the other.
+	"$pwdb" passwd > out1 2>&1 &
+	a=$!
+	"$pwdb" passwd > out2 2>&1 &
+	b=$!
+	wait $a || fail "the first of two builds: $(cat out1)"
+	wait $b || fail "the second of two builds: $(cat out2)"
+	[ "$(temporaries)" = 0 ] || fail "temporary files left: $(ls)"
+	expect 0 "$pwdb" -c passwd
+	# While the lock is held, a build waits for it.
+	flock passwd.pwdb.lock sh -c ': > held; sleep 2' &
+	holder=$!
+	until [ -e held ]; do sleep 0.01; done
+	ino=$(stat -c %i passwd.pag)
+	"$real" passwd > out 2>&1 &
+	pid=$!
+	sleep 1
+	kill -0 $pid 2> /dev/null || fail "a build did not wait for the lock"
+	[ "$(stat -c %i passwd.pag)" = "$ino" ] || fail "a build replaced the database under the lock"
+	wait $holder
+	wait $pid || fail "the waiting build: $(cat out)"
+	[ "$(stat -c %i passwd.pag)" != "$ino" ] || fail "the waiting build made nothing"
 	;;
 *) echo "unknown group $group"; exit 2 ;;
 esac
