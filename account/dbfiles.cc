@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // dbfiles - checks that both files of an ndbm database exist before anyone
 // opens it. Looks at file status only; stateless; thread-safe.
 #include "dbfiles.h"

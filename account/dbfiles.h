@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // dbfiles.h - whether a hashed password database is there to open
 // (internal header).
 #ifndef ACCOUNT_DBFILES_H

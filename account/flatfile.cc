@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // flatfile - the flat password file: line reading and field splitting.
 //
 // Format: lines ending in '\n', seven ':'-separated fields (login, password

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // flatfile.h - reading the flat password file (internal header).
 //
 // The one reader of the format, shared by the lookup module and the database

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // getpwent - account lookup over the password data at one path.
 //
 // Interface: getpwent.h (namespace account). Sources, both at one path

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // getpwent.h - the system's own account lookup, over the flat password file
 // (and, where one opens at the same path, its hashed database).
 //

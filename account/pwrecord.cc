@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // pwrecord - packing and unpacking the hashed database's account records.
 //
 // unpack trusts nothing in the stored value: every string must end inside

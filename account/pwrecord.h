@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // pwrecord.h - the stored record of the hashed password database (internal).
 //
 // Layout, nothing between the fields: login name NUL, password field NUL,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // strsep - split a string in place at separator characters.
 //
 // The usual semantics: adjacent separators give empty tokens, and a string

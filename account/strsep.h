@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // strsep.h - field splitting for the account module (internal header).
 #ifndef ACCOUNT_STRSEP_H
 #define ACCOUNT_STRSEP_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // libc_lookup - one account lookup by the C library's own getpwuid, for
 // whole-process timings and peak memory next to the system's lookup.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // lookup_bench - in-process timings of one account lookup, side by side.
 //
 // Usage: lookup_bench DATA N... [benchmark options]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // lookup_once - one account lookup (or one reading of a file) per process,
 // for whole-process timings and peak memory.
 //

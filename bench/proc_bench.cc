@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // proc_bench - whole-process wall time and peak memory of commands.
 //
 // Usage: proc_bench RUNS -- LABEL PROGRAM [ARG...] [-- LABEL PROGRAM [ARG...]]...

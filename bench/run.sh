@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # bench/run.sh [--quick] - measures the account lookup and spoolnag.
 #
 # Builds the benchmarks into build/ (-DSPOOLNAG_BENCH=ON), makes password

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // spoolnag - warn the caller whose system mailbox is over the site's limit.
 //
 // Usage: spoolnag (arguments are ignored). Finds the caller's account by real

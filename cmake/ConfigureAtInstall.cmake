@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # ConfigureAtInstall.cmake - the install-time half of install_configured()
 # (InstallHelpers.cmake); included by the generated install code.
 #

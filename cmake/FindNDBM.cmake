@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # FindNDBM - the XSI ndbm interface from GDBM's compatibility library.
 #
 # Defines NDBM_FOUND and the imported target NDBM::NDBM (ndbm.h, gdbm_compat

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # InstallHelpers.cmake - install rules shared by the modules.
 #
 # install_man_page(<page>)

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Packaging.cmake - the Debian package, made by cpack -G DEB from the same
 # install rules as cmake --install.
 #

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // decimal.h - leading decimal number conversion that cannot overflow.
 //
 // Reads a number the way the C library's %d, atoi and atol read one:

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * boxcheck - the delivery side's question: may this message still go into
  * the user's system mailbox?

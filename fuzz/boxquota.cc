@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // fuzz_boxquota - the limit configuration reader against a model of its
 // format.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // fuzz_flatfile - the flat password file reader and the lookups over it,
 // against a line-by-line model of the format.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // harness.h - what the fuzz targets share: checking a property, and a
 // private scratch file for the readers that take a path.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // fuzz_pwrecord - unpacking a stored database record, against a model of
 // the record layout.
 //

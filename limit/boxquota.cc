@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // boxquota - the site's mailbox size limit policy.
 //
 // Interface (boxquota.h, C linkage): MinLimitUid, MailLimit, OverMailLimit.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // boxquota_seam.h - test-only entry into the limit module (target
 // boxquota_seam). Not part of the installed interface.
 #ifndef BOXQUOTA_SEAM_H

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // readconfig.h - reading the values of the limit configuration file
 // (internal header). The library loads the limit with it and report tools
 // explain an unused limit with it, so both read the file alike. Internal

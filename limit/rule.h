@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // rule.h - the over-limit rule itself, given the two limit values (internal
 // header). boxquota applies it to the configured values; report tools apply
 // it to proposed ones and ask it whether a limit is on at all. Internal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // pwdb - build or check the hashed password database of a password file.
 //
 // Usage: pwdb [FILE]            build FILE.pag and FILE.dir from FILE

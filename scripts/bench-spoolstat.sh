@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # bench-spoolstat.sh [ACCOUNTS] - times spoolstat on a made-up host.
 #
 # Builds a password file of ACCOUNTS lines (default 100000, uids from 1000)

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # demo.sh - watch spoolnag and the mailbox limit at work on a small sample
 # host, without changing this one.
 #

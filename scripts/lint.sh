@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Static checks of our own code, from the top of the tree:
 #   clang-tidy  (.clang-tidy) over the sources of limit/, account/, spool/,
 #               check/, spoolstat/, pwdb/, pam/, policy/ and fuzz/, and the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Installs what the build needs on Debian 12, builds into build/, and runs
 # spoolnag for the caller. Run as root (or with sudo) on a fresh machine;
 # later runs only rebuild.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # Builds and runs the whole test suite, stage by stage, each build in a
 # folder of its own:
 #   unit      build/          the unit and end-to-end tests, boxpolicy with

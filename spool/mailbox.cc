@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // mailbox - locating and examining a user's system mailbox.
 //
 // Reads only the file status of the mailbox, with one stat per look; opens

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // mailbox.h - where a user's system mailbox is and what one look at it
 // tells: its size and when it last changed.
 #ifndef SPOOL_MAILBOX_H

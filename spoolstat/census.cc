@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // census - the accounts, their mailboxes and the limit's verdict on each.
 //
 // Interface: census.h. Reads the password file (through the account module

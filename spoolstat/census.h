@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // census.h - every account of the password file, its mailbox measured and
 // judged exactly as spoolnag and the delivery side judge it.
 //

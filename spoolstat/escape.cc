@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // escape - JSON string literals and safe text columns from raw bytes.
 //
 // Interface: escape.h. UTF-8 is checked by the table of well-formed byte

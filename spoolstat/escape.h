@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // escape.h - login names made safe for the two kinds of report.
 //
 // A login name is whatever bytes the password file holds. The text report

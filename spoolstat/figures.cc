@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // figures - sizes, shares of the limit and times as the report shows them.
 //
 // Interface: figures.h. Every product that could leave 64 bits is avoided

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // figures.h - the numbers and times of the mailbox report, worked out
 // without overflow and written as an administrator reads them.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // limitinfo - the limit a report judges by, and why it is off.
 //
 // Interface: limitinfo.h. Reads /var/mail/.boxquota through the boxquota

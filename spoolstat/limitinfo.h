@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // limitinfo.h - which limit a report judges by, and why it is off when it is.
 //
 // The configured limit is what the boxquota library reports (MinLimitUid,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // listing - choosing and ordering the report's rows.
 //
 // Interface: listing.h. The verdict "over" is the limit's own (on the

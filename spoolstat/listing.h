@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // listing.h - which accounts the report lists, in which order, and with
 // which figures.
 //

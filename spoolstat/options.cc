@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // options - reading spoolstat's command line.
 //
 // Interface: options.h. Numbers are read with std::from_chars: decimal

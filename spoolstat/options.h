@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // options.h - the command line of spoolstat.
 //
 //   spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--json]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // report - the text and JSON forms of the report.
 //
 // Interface: report.h. Text: a line for the limit, a line of counts, then

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // report.h - writing the report, as aligned text or as JSON.
 //
 // Both forms state the limit judged by (or that it is off, and why), how

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // spoolstat - the administrator's report of every mailbox against the
 // site's mail limit.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // account_fixture.h - a password file in a temporary folder for account
 // module tests, with the module's state reset around each test.
 #ifndef TESTS_ACCOUNT_FIXTURE_H

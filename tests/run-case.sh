@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # run-case.sh BINARY CASEDIR - runs one end-to-end regression case of a
 # program that reads /etc/passwd and /var/mail (spoolnag, spoolstat,
 # boxpolicy).

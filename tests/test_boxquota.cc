@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the limit module: configuration reading and the over-limit
 // rule, through the test build that can point the one-time load at a file.
 #include <gtest/gtest.h>

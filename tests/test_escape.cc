@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of login escaping: JSON string literals stay valid JSON for any
 // bytes, keep well-formed UTF-8, and the text form shows every odd byte.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of spoolstat's figures: how far over and the share of the
 // limit at the ends of the 64-bit and 32-bit ranges, the exact threshold
 // test, 1024-based sizes with their rounding and unit changes, and times.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // The flat-file lookups checked against a plain reading of the file format:
 // an independent reference that takes the file line by line with
 // std::getline, splits each at ':' and '\n' as strsep would, converts ids

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the flat password file reader where it refills its block
 // (flat::block_size bytes): a line that the boundary cuts must be judged as a
 // whole, accepted or skipped exactly as anywhere else, and the line after it

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the account module over the flat password file: parsing
 // rules, keyed lookups, enumeration and stay-open state, and the privileged
 // password retrieval with and without an effective uid of 0.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the account module with a hashed database beside the flat
 // file: databases built by pwdb, and malformed records written directly.
 #include <fcntl.h>

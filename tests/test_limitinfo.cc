@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of why the limit is off, read from configuration files in a
 // temporary folder, and of which uids a limit covers: never fewer than the
 // rule itself can find over.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the report's rows: who is listed under each option, in
 // which order, and the verdict kept apart from the true excess. (The text
 // and JSON forms are checked byte for byte by the end-to-end cases.)

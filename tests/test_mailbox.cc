@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the mailbox path and size helpers.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of spoolstat's command line: --what-if and -t values (range,
 // form, refusal rather than silent cutting) and the option parser's
 // messages for mistakes.

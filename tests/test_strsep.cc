@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // Unit tests of the account module's field splitter.
 #include <gtest/gtest.h>
 

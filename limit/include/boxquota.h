@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * boxquota.h - the site's mailbox size limit, for C and C++ programs.
  *

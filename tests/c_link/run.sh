@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # run.sh CC LIBBOXQUOTA INCLUDEDIR SPOOLNAG [CFLAGS] - proves libboxquota.a
 # is a C library: it exports exactly its three functions, needs nothing from
 # the C++ runtime, links into a C program built by the C compiler alone, and

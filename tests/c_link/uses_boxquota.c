@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * A delivery-side caller in plain C: prints what the limit library answers.
  * Usage: uses_boxquota UID SIZE

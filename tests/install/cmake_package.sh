@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.cmake-package - find_package(boxquota) from the installed tree: the
 # installed example (a C-only project) builds and links with the C driver;
 # so does a C program in a project that also enables C++; the version file

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.deb - cpack -G DEB from this build: the files at their Debian
 # places, the control fields (dependencies from dpkg-shlibdeps, section,
 # maintainer, no homepage), the login hook as a conffile, and the packaged

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.demo - scripts/demo.sh: as root it shows bob's warning (and only
 # bob's), the "Who are you?" of an unknown uid and the delivery side's 5.2.2
 # refusal, exits 0 and removes its sample folder; run by an ordinary user it

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.destdir - a staged installation for prefix /usr, as a package build
 # makes it: everything lands under DESTDIR, the login hook in etc/profile.d
 # (sysconfdir /etc for /usr), the configured files name the final /usr

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.example - boxcheck from the build tree on a sample host: in a
 # private mount namespace a sample password file is bound over /etc/passwd
 # and a sample spool over /var/mail, and boxcheck runs as an unprivileged

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # lib.sh - helpers for the installation tests, sourced by each test script.
 #
 # Environment (set by CMakeLists.txt): SRC (source tree), BUILD (build tree),

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.login-hook - the installed /etc/profile.d snippet, sourced as a
 # login shell sources it (dash and bash): it parses as POSIX sh; it runs
 # spoolnag only for an interactive shell writing to a terminal, without

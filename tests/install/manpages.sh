@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.manpages - every manual page renders without a single warning, with
 # groff's mdoc macros (all warnings on) and through man -l, and names itself
 # as its file does; the installed, compressed copies render too. mandoc's

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.pkgconfig - the delivery-side example and a C++ caller build from
 # the installed tree with nothing but the flags pkg-config gives, and link no
 # C++ runtime.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # install.prefix - cmake --install into a temporary prefix: every installed
 # file in its place, nothing internal installed, the configured files naming
 # that prefix, and an archive that a C program can link. Leaves the

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # valgrind.sh PROGRAM [ARG...] - runs PROGRAM under valgrind's memcheck with
 # the project's settings: any invalid access, use of an undefined value, or a
 # definitely or indirectly lost block is an error, and an error makes the

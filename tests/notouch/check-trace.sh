@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # check-trace.sh TRACE - judges an strace log (strace -f -xx, as trace.sh
 # makes it) of a program that must write nothing but its messages.
 #

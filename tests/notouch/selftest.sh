@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # selftest.sh WRITER - shows that the no-write check can fail: trace.sh must
 # pass a program that only reads and prints, and catch each kind of change
 # that writer makes, naming it; and a trace in which the program never

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # trace.sh PROGRAM [ARG...] - runs PROGRAM, and every process it starts,
 # under strace, and fails unless it left the file system alone: the trace
 # goes to WRAPPER_LOG.trace, check-trace.sh judges it, and its findings go to

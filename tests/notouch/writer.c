@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /*
  * writer - a program that does one thing to the file system on request, so
  * the no-write check can be shown to catch each kind of change.

@@ -1,4 +1,4 @@
-// SPDX-License-Identifier: ISC
+/* SPDX-License-Identifier: ISC */
 // session - opens and closes one PAM session as a login application does, and
 // tells what the modules did, for the tests of pam_spoolnag.
 //

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: ISC
 # run.sh PWDB GROUP - command-line tests of the database builder, in groups:
 #   usage    options, help, version and exit statuses
 #   build    what a build leaves behind, and that it replaces an old database
