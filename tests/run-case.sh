@@ -42,14 +42,8 @@
 set -u
 bin=$(realpath "$1") case=$(realpath "$2")
 
-skip() {
-	if [ -n "${CI:-}" ]; then
-		echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1
-	fi
-	echo "SKIP: $1"; exit 77
-}
-[ "$(id -u)" = 0 ] || skip "needs root for a private mount namespace"
-unshare -m --propagation private true 2>/dev/null || skip "cannot make a mount namespace"
+. "$(dirname "$0")/skip.sh"
+need_namespace
 
 tmp=$(mktemp -d) || exit 1
 trap 'rm -rf "$tmp"' EXIT

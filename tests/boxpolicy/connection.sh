@@ -14,14 +14,8 @@ set -u
 bin=$(realpath "$1") pwdb=$(realpath "$2")
 here=$(cd "$(dirname "$0")" && pwd)
 
-skip() {
-	if [ -n "${CI:-}" ]; then
-		echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1
-	fi
-	echo "SKIP: $1"; exit 77
-}
-[ "$(id -u)" = 0 ] || skip "needs root for a private mount namespace"
-unshare -m --propagation private true 2>/dev/null || skip "cannot make a mount namespace"
+. "$here/../skip.sh"
+need_namespace
 python=$(command -v /usr/bin/python3 python3 | head -n 1) || skip "python3 is missing"
 
 tmp=$(mktemp -d) || exit 1

@@ -7,6 +7,7 @@
 # 77, which CTest reports as skipped, except when CI is set: there a test
 # that cannot run is a failure.
 set -eu
+. "$(dirname "$0")/../skip.sh"
 
 fail()
 {
@@ -14,22 +15,10 @@ fail()
 	exit 1
 }
 
-skip()
-{
-	if [ -n "${CI-}" ]; then
-		echo "FAIL: cannot run on CI: $*" >&2
-		exit 1
-	fi
-	echo "SKIP: $*" >&2
-	exit 77
-}
-
 # Skips unless this is root and may make a private mount namespace.
 need_root_namespace()
 {
-	[ "$(id -u)" -eq 0 ] || skip "needs root for a private mount namespace"
-	unshare -m --propagation private true 2>/dev/null ||
-		skip "cannot create a mount namespace here"
+	need_namespace
 	command -v setpriv >/dev/null || skip "setpriv (util-linux) is missing"
 }
 

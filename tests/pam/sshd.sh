@@ -21,14 +21,8 @@ module=$(realpath "$1") spoolnag=$(realpath "$2") hook=$3 debs=$4
 sshd=$debs/openssh-server/usr/sbin/sshd
 sftp=$debs/openssh-sftp-server/usr/lib/openssh/sftp-server
 
-skip() {
-	if [ -n "${CI:-}" ]; then
-		echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1
-	fi
-	echo "SKIP: $1"; exit 77
-}
-[ "$(id -u)" = 0 ] || skip "needs root for private namespaces"
-unshare -m -n --propagation private true 2>/dev/null || skip "cannot make mount and network namespaces"
+. "$(dirname "$0")/../skip.sh"
+need_namespace -m -n
 [ -x "$sshd" ] && [ -x "$sftp" ] ||
 	skip "no unpacked sshd in $debs (sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server)"
 for p in ssh scp ssh-keygen zsh bash ip timeout; do

@@ -28,10 +28,7 @@ fi
 cd "$tmp" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-skip() {
-	[ -n "${CI:-}" ] && { echo "FAIL: $1 (CI is set, so this cannot be skipped)"; exit 1; }
-	echo "SKIP: $1"; exit 77
-}
+. "$(dirname "$0")/../skip.sh"
 # temporaries: how many of pwdb's temporary files of passwd are here.
 temporaries() {
 	find . -maxdepth 1 -type f | grep -c '^\./passwd\.pwdb-[A-Za-z0-9]\{6\}\(\.pag\|\.dir\)\{0,1\}$'

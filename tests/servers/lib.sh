@@ -17,6 +17,7 @@
 # scratch folder of the test's own). fail ends the script with 1; skip with
 # 77 (CTest: skipped), or with 1 when CI is set.
 set -eu
+. "$(dirname "$0")/../skip.sh"
 
 fail()
 {
@@ -24,22 +25,10 @@ fail()
 	exit 1
 }
 
-skip()
-{
-	if [ -n "${CI-}" ]; then
-		echo "FAIL: cannot run on CI: $*" >&2
-		exit 1
-	fi
-	echo "SKIP: $*" >&2
-	exit 77
-}
-
 # Skips unless root may make the namespaces and the tools are there.
 need_namespaces()
 {
-	[ "$(id -u)" -eq 0 ] || skip "needs root for private namespaces"
-	unshare -m -n -p --fork --propagation private true 2>/dev/null ||
-		skip "cannot make mount, network and PID namespaces here"
+	need_namespace -m -n -p --fork
 	for tool in setpriv ip; do
 		command -v "$tool" >/dev/null || skip "$tool is missing"
 	done
