@@ -24,6 +24,7 @@
 #include <string_view>
 
 #include "harness.h"
+#include "pwpack.h"
 #include "pwrecord.h"
 
 namespace {

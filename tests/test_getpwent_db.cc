@@ -14,7 +14,7 @@ extern "C" {
 }
 
 #include "account_fixture.h"
-#include "pwrecord.h"
+#include "pwpack.h"
 
 namespace {
 
