@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: ISC
+// warnings - the checks behind spoolstat's warnings.
+//
+// Interface: warnings.h. The database is compared through the account
+// module: the flat file enumerated with getpwent, each uid then looked up
+// with getpwuid, which reads the database alone while it exists. The limit
+// file's checks use stat(2) only, on the file and each folder above it, and
+// judge by the permission bits as they apply to a user who is neither the
+// owner nor in the group: a user the limit applies to is not root, and a
+// login group of its own is no reason to read the site's limit.
+#include "warnings.h"
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <unordered_set>
+#include <utility>
+
+#include "dbfiles.h"
+#include "getpwent.h"
+
+namespace warnings {
+namespace {
+
+std::string octal(mode_t mode)
+{
+	char buf[16];
+	std::snprintf(buf, sizeof buf, "%04o", static_cast<unsigned>(mode & 07777));
+	return buf;
+}
+
+std::string group_name(gid_t gid)
+{
+	if (const group *g = getgrgid(gid))
+		return g->gr_name;
+	return std::to_string(gid);
+}
+
+// Who but root may change what st describes (its owner, its group, anyone).
+std::string writers(const struct stat &st)
+{
+	std::string who;
+	auto add = [&who](const std::string &w) { who += (who.empty() ? "" : ", ") + w; };
+	if (st.st_uid != 0)
+		add("its owner, uid " + std::to_string(st.st_uid));
+	if (st.st_mode & S_IWGRP)
+		add("group " + group_name(st.st_gid));
+	if (st.st_mode & S_IWOTH)
+		add("every user");
+	return who;
+}
+
+// The folders above path, nearest first ("/var/mail", "/var", "/").
+std::vector<std::string> folders(const std::string &path)
+{
+	std::vector<std::string> r;
+	std::string p = path;
+	for (;;) {
+		std::size_t slash = p.find_last_of('/');
+		if (slash == std::string::npos)
+			break;
+		p = slash == 0 ? "/" : p.substr(0, slash);
+		r.push_back(p);
+		if (p == "/")
+			break;
+	}
+	return r;
+}
+
+} // namespace
+
+Database database(const char *path)
+{
+	Database db;
+	db.present = account::db_files_present(path);
+	if (!db.present)
+		return db;
+	std::vector<std::pair<uid_t, std::string>> flat;
+	std::unordered_set<uid_t> seen;
+	account::endpwent(); // enumerate from the first line
+	while (passwd *pw = account::getpwent())
+		if (seen.insert(pw->pw_uid).second)
+			flat.emplace_back(pw->pw_uid, pw->pw_name);
+	account::endpwent();
+	for (const auto &[uid, login] : flat) {
+		const passwd *pw = account::getpwuid(uid);
+		if (pw == nullptr)
+			db.missing++;
+		else if (login != pw->pw_name)
+			db.differs++;
+	}
+	account::endpwent();
+	return db;
+}
+
+void add_database(const Database &db, const char *path, std::vector<Warning> *out)
+{
+	if (!db.present || (db.missing == 0 && db.differs == 0))
+		return;
+	std::string text = "the hashed database of " + std::string(path) +
+	                   " is out of step: " + std::to_string(db.missing) +
+	                   " account(s) not found, " + std::to_string(db.differs) +
+	                   " found under another login; spoolnag does not warn them as "
+	                   "listed here: run pwdb";
+	out->push_back({"database-stale", text});
+}
+
+void add_limit_file(const char *path, std::vector<Warning> *out)
+{
+	struct stat st;
+	if (stat(path, &st) != 0)
+		return;
+	std::string file = path;
+	if (!(st.st_mode & S_IROTH))
+		out->push_back({"limit-unreadable",
+		                file + ": mode " + octal(st.st_mode) + ", owner uid " +
+		                    std::to_string(st.st_uid) + ", group " + group_name(st.st_gid) +
+		                    ": users it limits cannot read it, so for them (spoolnag, "
+		                    "delivery as the user) the limit is off"});
+	std::string who = writers(st);
+	if (!who.empty())
+		out->push_back({"limit-writable", file + " can be changed by " + who});
+
+	// Each folder above: searchable by the users, and changeable by root
+	// alone. In a sticky folder, only the owner of what it holds may
+	// replace it, so a root-owned entry is safe there.
+	struct stat child = st;
+	for (const std::string &dir : folders(file)) {
+		struct stat ds;
+		if (stat(dir.c_str(), &ds) != 0)
+			break;
+		if (!(ds.st_mode & S_IXOTH))
+			out->push_back({"limit-unreadable", dir + ": mode " + octal(ds.st_mode) +
+			                                        ": users it limits cannot reach " +
+			                                        file +
+			                                        ", so for them the limit is off"});
+		struct stat shown = ds;
+		if ((ds.st_mode & S_ISVTX) && child.st_uid == 0)
+			shown.st_mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
+		who = writers(shown);
+		if (!who.empty())
+			out->push_back({"limit-writable", dir + " can be changed by " + who +
+			                                      ", who can replace " + file});
+		child = ds;
+	}
+}
+
+} // namespace warnings
