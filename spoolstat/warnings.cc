@@ -14,7 +14,9 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <utility>
 
@@ -23,6 +25,21 @@
 
 namespace warnings {
 namespace {
+
+const char stale_advice[] =
+    " found under another login; spoolnag does not warn them as listed here: run pwdb";
+const char unreadable_advice[] =
+    ": users it limits cannot read it, so for them (spoolnag, delivery as the user) the "
+    "limit is off";
+
+// The pieces one after another.
+std::string cat(std::initializer_list<std::string_view> pieces)
+{
+	std::string r;
+	for (std::string_view p : pieces)
+		r += p;
+	return r;
+}
 
 std::string octal(mode_t mode)
 {
@@ -42,7 +59,11 @@ std::string group_name(gid_t gid)
 std::string writers(const struct stat &st)
 {
 	std::string who;
-	auto add = [&who](const std::string &w) { who += (who.empty() ? "" : ", ") + w; };
+	auto add = [&who](const std::string &w) {
+		if (!who.empty())
+			who += ", ";
+		who += w;
+	};
 	if (st.st_uid != 0)
 		add("its owner, uid " + std::to_string(st.st_uid));
 	if (st.st_mode & S_IWGRP)
@@ -99,12 +120,10 @@ void add_database(const Database &db, const char *path, std::vector<Warning> *ou
 {
 	if (!db.present || (db.missing == 0 && db.differs == 0))
 		return;
-	std::string text = "the hashed database of " + std::string(path) +
-	                   " is out of step: " + std::to_string(db.missing) +
-	                   " account(s) not found, " + std::to_string(db.differs) +
-	                   " found under another login; spoolnag does not warn them as "
-	                   "listed here: run pwdb";
-	out->push_back({"database-stale", text});
+	out->push_back(
+	    {"database-stale",
+	     cat({"the hashed database of ", path, " is out of step: ", std::to_string(db.missing),
+	          " account(s) not found, ", std::to_string(db.differs), stale_advice})});
 }
 
 void add_limit_file(const char *path, std::vector<Warning> *out)
@@ -114,14 +133,13 @@ void add_limit_file(const char *path, std::vector<Warning> *out)
 		return;
 	std::string file = path;
 	if (!(st.st_mode & S_IROTH))
-		out->push_back({"limit-unreadable",
-		                file + ": mode " + octal(st.st_mode) + ", owner uid " +
-		                    std::to_string(st.st_uid) + ", group " + group_name(st.st_gid) +
-		                    ": users it limits cannot read it, so for them (spoolnag, "
-		                    "delivery as the user) the limit is off"});
+		out->push_back(
+		    {"limit-unreadable", cat({file, ": mode ", octal(st.st_mode), ", owner uid ",
+		                              std::to_string(st.st_uid), ", group ",
+		                              group_name(st.st_gid), unreadable_advice})});
 	std::string who = writers(st);
 	if (!who.empty())
-		out->push_back({"limit-writable", file + " can be changed by " + who});
+		out->push_back({"limit-writable", cat({file, " can be changed by ", who})});
 
 	// Each folder above: searchable by the users, and changeable by root
 	// alone. In a sticky folder, only the owner of what it holds may
@@ -132,17 +150,17 @@ void add_limit_file(const char *path, std::vector<Warning> *out)
 		if (stat(dir.c_str(), &ds) != 0)
 			break;
 		if (!(ds.st_mode & S_IXOTH))
-			out->push_back({"limit-unreadable", dir + ": mode " + octal(ds.st_mode) +
-			                                        ": users it limits cannot reach " +
-			                                        file +
-			                                        ", so for them the limit is off"});
+			out->push_back(
+			    {"limit-unreadable", cat({dir, ": mode ", octal(ds.st_mode),
+			                              ": users it limits cannot reach ", file,
+			                              ", so for them the limit is off"})});
 		struct stat shown = ds;
 		if ((ds.st_mode & S_ISVTX) && child.st_uid == 0)
 			shown.st_mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
 		who = writers(shown);
 		if (!who.empty())
-			out->push_back({"limit-writable", dir + " can be changed by " + who +
-			                                      ", who can replace " + file});
+			out->push_back({"limit-writable", cat({dir, " can be changed by ", who,
+			                                       ", who can replace ", file})});
 		child = ds;
 	}
 }
