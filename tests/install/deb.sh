@@ -16,6 +16,10 @@ rm -rf "$DEBS"
 mkdir -p "$DEBS"
 cp "$WORK"/out/*.deb "$DEBS"/
 arch=$(dpkg --print-architecture)
+# The Debian version: the project's, then the Debian revision.
+deb_version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
+expect_eq "upstream part of $deb_version" "$VERSION" "${deb_version%-*}"
+VERSION=$deb_version
 expect_eq "packages" "libboxquota-dev_${VERSION}_$arch.deb
 libpam-spoolnag_${VERSION}_$arch.deb
 spoolnag_${VERSION}_$arch.deb" "$(cd "$DEBS" && ls)"
@@ -25,7 +29,7 @@ contents() { dpkg-deb -c "$DEBS/$1_${VERSION}_$arch.deb" | awk '$6 !~ /\/$/ { pr
 lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
 while read -r package files; do
 	want=$(for f in $files usr/share/doc/$package/copyright \
-	    usr/share/doc/$package/changelog.gz; do echo "./$f"; done | sort)
+	    usr/share/doc/$package/changelog.Debian.gz; do echo "./$f"; done | sort)
 	[ "$package" != libpam-spoolnag ] ||
 		want=$(printf '%s\n' "$want" ./usr/share/lintian/overrides/libpam-spoolnag | sort)
 	expect_eq "$package: files" "$want" "$(contents "$package")"
@@ -40,8 +44,8 @@ spoolnag etc/profile.d/spoolnag.sh usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spool
 libboxquota-dev $lib/libboxquota.a $lib/pkgconfig/boxquota.pc $lib/cmake/boxquota/boxquotaConfig.cmake $lib/cmake/boxquota/boxquotaConfigVersion.cmake $lib/cmake/boxquota/boxquotaTargets.cmake $lib/cmake/boxquota/boxquotaTargets-none.cmake usr/include/boxquota.h usr/share/man/man3/boxquota.3.gz usr/share/doc/libboxquota-dev/examples/boxcheck.c usr/share/doc/libboxquota-dev/examples/CMakeLists.txt
 libpam-spoolnag $lib/security/pam_spoolnag.so usr/share/pam-configs/spoolnag usr/share/man/man8/pam_spoolnag.8.gz
 LIST
-zcat "$WORK/root/usr/share/doc/spoolnag/changelog.gz" | grep -q "^spoolnag ($VERSION)" ||
-	fail "changelog.gz does not begin with this version"
+zcat "$WORK/root/usr/share/doc/spoolnag/changelog.Debian.gz" | head -n 1 | grep -q "^spoolnag ($VERSION)" ||
+	fail "changelog.Debian.gz does not begin with this version"
 
 # Dependencies from dpkg-shlibdeps: spoolnag's programs need the ndbm
 # libraries; libpam-spoolnag needs pam-auth-update.

@@ -27,6 +27,7 @@ for deb in "$DEBS"/*.deb; do
 done
 chmod -R a+rX "$WORK/debs"
 status_before=$(cksum < /var/lib/dpkg/status)
+VERSION=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
 
 cat > "$WORK/cycle.sh" <<'CYCLE'
 # Runs inside the chroot. Prints "FAIL: ..." for each fault.
