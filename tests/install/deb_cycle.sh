@@ -22,7 +22,9 @@ for deb in "$DEBS"/*.deb; do
 	dir=$WORK/unpacked/$(basename "$deb" .deb)
 	mkdir -p "$WORK/unpacked"
 	dpkg-deb -R "$deb" "$dir"
-	sed -i 's/^Version: .*/Version: 0.0.1/' "$dir/DEBIAN/control"
+	# Their Breaks of spoolnag (<< 0.1.0-2) are about the cpack package
+	# and would break the old build itself.
+	sed -i 's/^Version: .*/Version: 0.0.1/; /^Breaks:/d; /^Replaces:/d' "$dir/DEBIAN/control"
 	dpkg-deb --root-owner-group -b "$dir" "$WORK/debs/old/" >/dev/null
 done
 chmod -R a+rX "$WORK/debs"
