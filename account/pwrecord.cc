@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: ISC
-// pwrecord - packing and unpacking the hashed database's account records.
+// pwrecord - unpacking the hashed database's account records (pwpack packs
+// them).
 //
 // unpack trusts nothing in the stored value: every string must end inside
 // it and the unpacked strings must fit the caller's buffer, or the record
@@ -60,30 +61,6 @@ bool unpack(const char *value, std::size_t n, char *buf, std::size_t size, passw
 	*flag = value[at];
 	*pw = out;
 	return true;
-}
-
-std::string pack(const passwd &pw, char flag)
-{
-	std::string r;
-	auto add = [&r](const char *s) { r.append(s, std::strlen(s) + 1); };
-	auto add_id = [&r](std::uint32_t id) {
-		r.append(reinterpret_cast<const char *>(&id), sizeof id);
-	};
-	add(pw.pw_name);
-	add(pw.pw_passwd);
-	add_id(pw.pw_uid);
-	add_id(pw.pw_gid);
-	add(pw.pw_gecos);
-	add(pw.pw_dir);
-	add(pw.pw_shell);
-	r.push_back(flag);
-	return r;
-}
-
-std::string uid_key(uid_t uid)
-{
-	std::uint32_t id = uid;
-	return std::string(reinterpret_cast<const char *>(&id), sizeof id);
 }
 
 } // namespace account::record

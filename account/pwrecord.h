@@ -11,7 +11,6 @@
 #include <pwd.h>
 
 #include <cstddef>
-#include <string>
 
 namespace account::record {
 
@@ -22,12 +21,6 @@ namespace account::record {
 // the record is malformed: a string without its NUL inside the value, too
 // short for the ids or the flag, or strings that do not fit buf.
 bool unpack(const char *value, std::size_t n, char *buf, std::size_t size, passwd *pw, char *flag);
-
-// The stored record for pw with the given flag byte.
-std::string pack(const passwd &pw, char flag);
-
-// The key under which the record for uid is stored.
-std::string uid_key(uid_t uid);
 
 } // namespace account::record
 

@@ -44,7 +44,7 @@ fi
 
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target lookup_bench lookup_once libc_lookup nothing proc_bench \
-	spoolnag spoolnag_dynamic pwdb policy_bench boxpolicy > /dev/null
+	spoolnag spoolnag_static pwdb policy_bench boxpolicy > /dev/null
 top=$(pwd)
 bin=$top/build/bench
 data=$top/build/bench-data
@@ -89,9 +89,9 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 	echo "== spoolnag on a host of 1000 accounts (the caller is the last), $proc_runs runs each"
 	in_host "$data/1000/flat/passwd" 11000 100 "$bin/proc_bench" "$proc_runs" \
 		-- "nothing (static)" "$bin/nothing" \
-		-- "spoolnag" "$top/build/check/spoolnag" \
-		-- "spoolnag (dynamic)" "$top/build/bench/spoolnag_dynamic" || status=1
-	ls -l build/check/spoolnag build/bench/spoolnag_dynamic | awk '{ print $5, $NF }'
+		-- "spoolnag (as built)" "$top/build/check/spoolnag" \
+		-- "spoolnag (static)" "$top/build/bench/spoolnag_static" || status=1
+	ls -l build/check/spoolnag build/bench/spoolnag_static | awk '{ print $5, $NF }'
 	for n in $sizes; do
 		uid=$((10000 + n))
 		echo

@@ -25,6 +25,7 @@
 #include <string_view>
 
 #include "harness.h"
+#include "pwpack.h"
 #include "pwrecord.h"
 
 namespace {

@@ -44,6 +44,7 @@ extern "C" {
 #include "dbfiles.h"
 #include "flatfile.h"
 #include "paths.h"
+#include "pwpack.h"
 #include "pwrecord.h"
 #include "regular.h"
 

@@ -6,7 +6,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-# The second line is for scripts/test.sh: the fuzz build (clang and its
+# The Debian packages are built with debhelper and checked with lintian
+# (second line). The second line is also for scripts/test.sh: the fuzz build (clang and its
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
 # checking, and the static checks. The third is for the PAM module and its
 # login test through a real sshd: the client, the shells logged into, and
@@ -16,7 +17,7 @@ cd "$(dirname "$0")/.."
 # Postfix and Exim need (the servers themselves are never installed).
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
-	dpkg-dev file groff-base man-db mandoc
+	dpkg-dev file groff-base man-db mandoc debhelper lintian
 	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
 	libpam0g-dev openssh-client zsh iproute2 libwrap0
 	python3 systemd

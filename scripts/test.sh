@@ -8,6 +8,10 @@
 #                             under strace that spoolnag writes nothing, and each
 #                             benchmark once on the smallest size (no timing
 #                             is judged; it only shows they still work)
+#                             and the Debian packages (label package): built
+#                             with dpkg-buildpackage, lintian --pedantic with
+#                             no error or warning, and installed, upgraded,
+#                             removed and purged in a disposable overlay root
 #   clang     build-clang/    the whole tree, tests and benchmarks included,
 #                             built with clang, and the unit tests run
 #   lint      build-lint/     clang-tidy, cppcheck, clang-format (scripts/lint.sh)

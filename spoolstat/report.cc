@@ -91,6 +91,12 @@ void put_line(std::FILE *out, const Cells &cells, const std::size_t (&width)[col
 	std::fputc('\n', out);
 }
 
+void put_warnings(std::FILE *out, const Summary &s)
+{
+	for (const warnings::Warning &w : s.warnings)
+		std::fprintf(out, "warning: %s\n", w.text.c_str());
+}
+
 } // namespace
 
 std::string off_text(const limitinfo::Limit &limit)
@@ -123,6 +129,7 @@ void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 	const char *what = l.proposed ? "proposed limit" : "limit";
 	if (l.off != Off::none) {
 		std::fprintf(out, "%s: off: %s\n", what, off_text(l).c_str());
+		put_warnings(out, s);
 		return;
 	}
 	std::fprintf(out, "%s: %d bytes (%s) for uid %d and above%s\n", what, l.max_size,
@@ -137,6 +144,7 @@ void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 		std::fprintf(out, ", %zu more at or above %d%%", near, s.percent);
 	}
 	std::fputc('\n', out);
+	put_warnings(out, s);
 	if (rows.empty())
 		return;
 
@@ -178,8 +186,18 @@ void json(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 		std::fprintf(out, "  \"threshold_percent\": %d,\n", s.percent);
 	else
 		std::fputs("  \"threshold_percent\": null,\n", out);
-	std::fprintf(out, "  \"limited\": %zu,\n  \"over\": %zu,\n  \"accounts\": [", s.limited,
-	             s.over);
+	std::fprintf(out, "  \"limited\": %zu,\n  \"over\": %zu,\n", s.limited, s.over);
+	std::fprintf(
+	    out, "  \"database\": {\"present\": %s, \"not_found\": %zu, \"other_login\": %zu},\n",
+	    s.database.present ? "true" : "false", s.database.missing, s.database.differs);
+	std::fputs("  \"warnings\": [", out);
+	const char *wsep = "";
+	for (const warnings::Warning &w : s.warnings) {
+		std::fprintf(out, "%s{\"code\": \"%s\", \"text\": %s}", wsep, w.code.c_str(),
+		             escape::json(w.text).c_str());
+		wsep = ", ";
+	}
+	std::fputs("],\n  \"accounts\": [", out);
 	const char *sep = "\n";
 	for (const listing::Row &r : rows) {
 		std::fprintf(out,

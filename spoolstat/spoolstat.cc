@@ -4,7 +4,9 @@
 //
 // Usage: spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--json]
 //
-// Prints the limit in force (or that it is off, and why), then one row per
+// Prints the limit in force (or that it is off, and why), warnings about
+// what makes the users see otherwise (a stale password database, a limit
+// file they cannot read or others may change), then one row per
 // account over it: login, uid, mailbox size, limit, how far over, share of
 // the limit, last change. -a lists every account the limit applies to, -t
 // also those at or above PERCENT of it; --what-if judges by a proposed limit
@@ -33,6 +35,7 @@
 #include "paths.h"
 #include "regular.h"
 #include "report.h"
+#include "warnings.h"
 
 namespace {
 
@@ -95,6 +98,9 @@ int main(int argc, char *argv[])
 	                    ? limitinfo::proposed(opt.proposal.min_user, opt.proposal.max_size)
 	                    : limitinfo::configured();
 	summary.percent = opt.percent;
+	summary.database = warnings::database(spool::passwd_file);
+	warnings::add_database(summary.database, spool::passwd_file, &summary.warnings);
+	warnings::add_limit_file(spool::limit_file, &summary.warnings);
 	census::Result result = census::take(summary.limit);
 	summary.limited = result.accounts.size();
 	summary.over = result.over;

@@ -15,6 +15,7 @@ extern "C" {
 }
 
 #include "account_fixture.h"
+#include "pwpack.h"
 #include "pwrecord.h"
 #include "time_bound.h"
 

@@ -1,79 +1,87 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
-# install.deb - cpack -G DEB from this build: the files at their Debian
-# places, the control fields (dependencies from dpkg-shlibdeps, section,
-# maintainer, no homepage), the login hook as a conffile, and the packaged
-# configured files naming /usr. The archive survives stripping.
+# install.deb - the Debian packages built from debian/ (scripts/debs.sh):
+# each file in the package it belongs to and nowhere else, the control
+# fields (dependencies from dpkg-shlibdeps, a real maintainer), the
+# copyright and changelog of each, the maintainer scripts, spoolnag
+# dynamic and hardened without the C++ runtime, and lintian --pedantic
+# without an error or a warning. Leaves the packages in $DEBS for
+# install.deb-cycle.
 . "$(dirname "$0")/lib.sh"
 
-command -v dpkg-deb >/dev/null || skip "dpkg-deb is missing"
-command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps (dpkg-dev) is missing"
-cpack -G DEB --config "$BUILD/CPackConfig.cmake" -B "$WORK/out" >"$WORK/cpack.log" 2>&1 ||
-	fail "cpack failed: $(cat "$WORK/cpack.log")"
-deb=$(ls "$WORK"/out/*.deb)
-arch=$(dpkg --print-architecture)
-expect_eq "package file" "$WORK/out/spoolnag_${VERSION}-1_$arch.deb" "$deb"
-
-# Contents: every file at its place, nothing else outside /usr and the hook.
-files=$(dpkg-deb -c "$deb" | awk '$6 !~ /\/$/ { print $6 }' | sort)
-lib='usr/lib(/[a-z0-9_]+-linux-[a-z0-9_]+)?'
-for want in 'usr/bin/spoolnag' "$lib/libboxquota\\.a" 'usr/include/boxquota\.h' \
-    'usr/share/man/man1/spoolnag\.1\.gz' 'usr/share/man/man3/boxquota\.3\.gz' \
-    'usr/share/man/man5/boxquota\.5\.gz' 'etc/profile\.d/spoolnag\.sh' \
-    "$lib/pkgconfig/boxquota\\.pc" "$lib/cmake/boxquota/boxquotaConfig\\.cmake" \
-    "$lib/cmake/boxquota/boxquotaConfigVersion\\.cmake" \
-    'usr/share/doc/spoolnag/examples/boxcheck\.c' 'usr/share/doc/spoolnag/copyright'; do
-	echo "$files" | grep -Eqx "\./$want" || fail "not in the package: $want
-$files"
+for tool in dpkg-buildpackage dh lintian readelf; do
+	command -v $tool >/dev/null || skip "$tool is missing (scripts/setup.sh installs it)"
 done
-if [ "$HAVE_PAM" = 1 ]; then
-	for want in "$lib/security/pam_spoolnag\\.so" 'usr/share/pam-configs/spoolnag' \
-	    'usr/share/man/man8/pam_spoolnag\.8\.gz'; do
-		echo "$files" | grep -Eqx "\./$want" || fail "not in the package: $want"
-	done
-fi
-if [ "$HAVE_PWDB" = 1 ]; then
-	echo "$files" | grep -qx './usr/sbin/pwdb' || fail "pwdb not in the package"
-	echo "$files" | grep -qx './usr/share/man/man8/pwdb.8.gz' || fail "pwdb.8 not in the package"
-fi
-stray=$(echo "$files" | grep -Ev '^\./usr/|^\./etc/profile\.d/spoolnag\.sh$' || true)
-expect_eq "files outside /usr" "" "$stray"
-expect_lacks "package contents" "$BUILD" "$files"
-expect_lacks "package contents" "/usr/local" "$files"
+sh "$SRC/scripts/debs.sh" "$WORK/out" >/dev/null || fail "the package build failed"
+rm -rf "$DEBS"
+mkdir -p "$DEBS"
+cp "$WORK"/out/*.deb "$DEBS"/
+arch=$(dpkg --print-architecture)
+# The Debian version: the project's, then the Debian revision.
+deb_version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
+expect_eq "upstream part of $deb_version" "$VERSION" "${deb_version%-*}"
+VERSION=$deb_version
+expect_eq "packages" "libboxquota-dev_${VERSION}_$arch.deb
+libpam-spoolnag_${VERSION}_$arch.deb
+spoolnag_${VERSION}_$arch.deb" "$(cd "$DEBS" && ls)"
 
-# Control fields.
-field() { dpkg-deb -f "$deb" "$1"; }
-expect_eq Package spoolnag "$(field Package)"
-expect_eq Version "${VERSION}-1" "$(field Version)"
-expect_eq Architecture "$arch" "$(field Architecture)"
-expect_eq Section mail "$(field Section)"
-expect_eq Priority optional "$(field Priority)"
-expect_eq Homepage "" "$(field Homepage)"
-[ -n "$(field Maintainer)" ] || fail "no Maintainer"
-expect_contains Depends "libc6 (>=" "$(field Depends)"
-if [ "$HAVE_PWDB" = 1 ]; then
-	expect_contains Depends "libgdbm-compat" "$(field Depends)"
-fi
-expect_contains Description "over the site's size limit" "$(field Description)"
-long=$(field Description | awk 'length > 80')
-expect_eq "Description lines over 80 columns" "" "$long"
+# contents PACKAGE: its files (not folders), one a line, sorted.
+contents() { dpkg-deb -c "$DEBS/$1_${VERSION}_$arch.deb" | awk '$6 !~ /\/$/ { print $6 }' | sort; }
+lib=usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)
+while read -r package files; do
+	want=$(for f in $files usr/share/doc/$package/copyright \
+	    usr/share/doc/$package/changelog.Debian.gz; do echo "./$f"; done | sort)
+	[ "$package" != libpam-spoolnag ] ||
+		want=$(printf '%s\n' "$want" ./usr/share/lintian/overrides/libpam-spoolnag | sort)
+	expect_eq "$package: files" "$want" "$(contents "$package")"
+	dpkg-deb -x "$DEBS/$package"_*.deb "$WORK/root"
+	cmp -s "$WORK/root/usr/share/doc/$package/copyright" "$SRC/debian/copyright" ||
+		fail "$package: copyright is not debian/copyright"
+	field() { dpkg-deb -f "$DEBS/$package"_*.deb "$1"; }
+	expect_eq "$package: Maintainer" "spoolnag maintainers <maintainers@spoolnag.org>" "$(field Maintainer)"
+	expect_eq "$package: Version" "$VERSION" "$(field Version)"
+done <<LIST
+spoolnag etc/profile.d/spoolnag.sh usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service
+libboxquota-dev $lib/libboxquota.a $lib/pkgconfig/boxquota.pc $lib/cmake/boxquota/boxquotaConfig.cmake $lib/cmake/boxquota/boxquotaConfigVersion.cmake $lib/cmake/boxquota/boxquotaTargets.cmake $lib/cmake/boxquota/boxquotaTargets-none.cmake usr/include/boxquota.h usr/share/man/man3/boxquota.3.gz usr/share/doc/libboxquota-dev/examples/boxcheck.c usr/share/doc/libboxquota-dev/examples/CMakeLists.txt
+libpam-spoolnag $lib/security/pam_spoolnag.so usr/share/pam-configs/spoolnag usr/share/man/man8/pam_spoolnag.8.gz
+LIST
+zcat "$WORK/root/usr/share/doc/spoolnag/changelog.Debian.gz" | head -n 1 | grep -q "^spoolnag ($VERSION)" ||
+	fail "changelog.Debian.gz does not begin with this version"
 
-info=$(dpkg-deb -I "$deb")
-expect_contains "dpkg-deb -I" "conffiles" "$info"
-dpkg-deb -e "$deb" "$WORK/control"
+# Dependencies from dpkg-shlibdeps: spoolnag's programs need the ndbm
+# libraries; libpam-spoolnag needs pam-auth-update.
+deps=$(dpkg-deb -f "$DEBS/spoolnag_${VERSION}_$arch.deb" Depends)
+expect_contains "spoolnag: Depends" "libgdbm-compat4 (>=" "$deps"
+expect_contains "libpam-spoolnag: Depends" "libpam-runtime" \
+	"$(dpkg-deb -f "$DEBS/libpam-spoolnag_${VERSION}_$arch.deb" Depends)"
+dpkg-deb -e "$DEBS/libpam-spoolnag_${VERSION}_$arch.deb" "$WORK/pam-control"
+expect_contains "libpam-spoolnag postinst" "pam-auth-update --package" "$(cat "$WORK/pam-control/postinst")"
+expect_contains "libpam-spoolnag prerm" "pam-auth-update --package --remove spoolnag" \
+	"$(cat "$WORK/pam-control/prerm")"
+dpkg-deb -e "$DEBS/spoolnag_${VERSION}_$arch.deb" "$WORK/control"
 expect_eq conffiles /etc/profile.d/spoolnag.sh "$(cat "$WORK/control/conffiles")"
-if [ "$HAVE_PAM" = 1 ]; then
-	[ -x "$WORK/control/prerm" ] || fail "no executable prerm"
-	expect_contains prerm "pam-auth-update --package --remove spoolnag" "$(cat "$WORK/control/prerm")"
-fi
-
-# What was configured at install time names the packaged paths.
-dpkg-deb -x "$deb" "$WORK/root"
+expect_contains "spoolnag postinst" "deb-systemd-helper enable 'pwdb.path'" "$(cat "$WORK/control/postinst")"
 expect_contains "packaged hook" "'/usr/bin/spoolnag'" "$(cat "$WORK/root/etc/profile.d/spoolnag.sh")"
-pc=$(find "$WORK/root" -name boxquota.pc)
-expect_eq "packaged pc prefix" /usr "$(PKG_CONFIG_LIBDIR=$(dirname "$pc") pkg-config --variable=prefix boxquota)"
-a=$(find "$WORK/root" -name libboxquota.a)
-expect_eq "packaged archive symbols" "MailLimit
-MinLimitUid
-OverMailLimit" "$(archive_exports "$a")"
-echo "built $deb"
+
+# spoolnag: a dynamic PIE with full RELRO and no C++ runtime; every program
+# and the module hardened (lintian below checks fortify and the rest).
+for f in usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy \
+    "$lib/security/pam_spoolnag.so"; do
+	elf=$(readelf -dlW "$WORK/root/$f")
+	expect_contains "$f: RELRO" GNU_RELRO "$elf"
+	expect_contains "$f: BIND_NOW" BIND_NOW "$elf"
+done
+dyn=$(readelf -dW "$WORK/root/usr/bin/spoolnag")
+expect_contains "spoolnag: PIE" "PIE" "$dyn"
+expect_contains "spoolnag: dynamic" "NEEDED" "$dyn"
+expect_lacks "spoolnag: C++ runtime" "libstdc++" "$dyn"
+expect_lacks "spoolnag: C++ runtime" "libgcc_s" "$dyn"
+
+# lintian: no error and no warning; information and pedantic tags are shown.
+lintian --pedantic --display-info --tag-display-limit 0 "$DEBS"/*.deb > "$WORK/lintian.log" 2>&1 ||
+	true
+cat "$WORK/lintian.log"
+grep -Eq '^(E|W): ' "$WORK/lintian.log" && fail "lintian reports errors or warnings"
+grep -Eq '^[IPXO]: |^$|not recommended' "$WORK/lintian.log" || [ ! -s "$WORK/lintian.log" ] ||
+	fail "lintian did not run: $(cat "$WORK/lintian.log")"
+echo "built and checked: $(cd "$DEBS" && echo *.deb)"

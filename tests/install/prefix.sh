@@ -20,6 +20,8 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     share/doc/spoolnag/examples/CMakeLists.txt share/doc/spoolnag/copyright \
     sbin/boxpolicy share/man/man8/boxpolicy.8.gz \
     lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service \
+    lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service \
+    sbin/pwdb sbin/spoolstat share/man/man8/spoolstat.8.gz \
     share/doc/spoolnag/examples/exim4-boxpolicy.acl; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
 done
