@@ -22,11 +22,7 @@ exim_session()
 }
 
 if [ "${1-}" = inside ]; then
-	PIDS=$WORK/pids.mx
-	trap 'stop_tracked' EXIT
-	trap 'exit 143' TERM INT
-	private_dev_and_log "$WORK/syslog"
-	bind_host "$WORK/host"
+	begin_host mx "$WORK/host" "$WORK/syslog"
 	for port in 10032 10033; do
 		flags=
 		[ $port = 10033 ] && flags=-t

@@ -99,6 +99,20 @@ host_shell()
 	return 1
 }
 
+# begin_host NAME HOSTDIR LOG: the start of a host's side of a test, run
+# inside the namespaces enter_host made: the processes it starts are listed in
+# $WORK/pids.NAME and stopped when it ends, its loopback and /dev come up
+# with syslog written to LOG, and HOSTDIR's files are bound over the
+# host's.
+begin_host()
+{
+	PIDS=$WORK/pids.$1
+	trap 'stop_tracked' EXIT
+	trap 'exit 143' TERM INT
+	private_dev_and_log "$3"
+	bind_host "$2"
+}
+
 # Inside a host: loopback up, and a /dev of our own in which /dev/log is
 # the socket of a small syslog reader writing every message, one a line,
 # to FILE.

@@ -18,11 +18,7 @@
 . "$(dirname "$0")/lib.sh"
 
 if [ "${1-}" = inside ]; then
-	PIDS=$WORK/pids.mx
-	trap 'stop_tracked' EXIT
-	trap 'exit 143' TERM INT
-	private_dev_and_log "$WORK/syslog"
-	bind_host "$WORK/host"
+	begin_host mx "$WORK/host" "$WORK/syslog"
 	start_postfix "$WORK/postfix"
 
 	mark=$(date +%s)-$$

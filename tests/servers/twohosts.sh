@@ -18,11 +18,7 @@ mx_addr=10.213.0.1
 mbox_addr=10.213.0.2
 
 if [ "${1-}" = mbox ]; then
-	PIDS=$WORK/pids.mbox
-	trap 'stop_tracked' EXIT
-	trap 'exit 143' TERM INT
-	private_dev_and_log "$WORK/mbox-syslog"
-	bind_host "$WORK/host"
+	begin_host mbox "$WORK/host" "$WORK/mbox-syslog"
 	: >"$WORK/mbox-ready"
 	wait_for 30 test -e "$WORK/link-up" || fail "mailbox host: no link"
 	systemd-socket-activate --inetd -a -l $mbox_addr:10032 \
@@ -36,11 +32,7 @@ if [ "${1-}" = mbox ]; then
 fi
 
 if [ "${1-}" = mx ]; then
-	PIDS=$WORK/pids.mx
-	trap 'stop_tracked' EXIT
-	trap 'exit 143' TERM INT
-	private_dev_and_log "$WORK/mx-syslog"
-	bind_host "$WORK/mx-host"
+	begin_host mx "$WORK/mx-host" "$WORK/mx-syslog"
 	: >"$WORK/mx-ready"
 	wait_for 30 test -e "$WORK/policy-up" || fail "exchanger: no policy service"
 	start_postfix "$WORK/postfix"
