@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 
@@ -29,9 +30,16 @@ bool path(char (&buf)[path_size], const char *login)
 Status examine(const char *path)
 {
 	struct stat st = {};
-	if (::stat(path, &st) != 0)
-		return Status{};
-	return Status{true, static_cast<long long>(st.st_size), st.st_mtime};
+	if (::stat(path, &st) != 0) {
+		Status none;
+		none.error = errno;
+		return none;
+	}
+	Status s;
+	s.known = true;
+	s.size = static_cast<long long>(st.st_size);
+	s.mtime = st.st_mtime;
+	return s;
 }
 
 long long size(const char *path)

@@ -23,6 +23,7 @@ bool path(char (&buf)[path_size], const char *login);
 // What one stat of a mailbox gives.
 struct Status {
 	bool known = false;    // the file is there and could be examined
+	int error = 0;         // when not known: the errno of the failed stat
 	long long size = 0;    // its size in bytes; 0 when not known
 	std::time_t mtime = 0; // its last modification; 0 when not known
 };
