@@ -48,4 +48,4 @@ for gz in "$STAGE"/share/man/man*/*.gz; do
 		fail "installed $gz does not render"
 	expect_eq "installed $gz: warnings" "" "$(cat "$WORK/man.err")"
 done
-echo "rendered cleanly:" $pages
+echo "rendered cleanly: $(echo "$pages" | tr "\n" " ")"
