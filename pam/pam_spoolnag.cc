@@ -81,8 +81,8 @@ void log_blind(pam_handle_t *pamh, const char *user, const verdict::Verdict &v)
 		return;
 	logged[cause] = true;
 	pam_syslog(pamh, LOG_WARNING,
-	           "%s: cannot examine the mailbox: %s; it counts as empty, so the limit is "
-	           "not enforced for it",
+	           "%s: cannot examine the mailbox (%s), so it counts as empty and the limit "
+	           "is not enforced for it",
 	           user, std::strerror(v.error));
 }
 
