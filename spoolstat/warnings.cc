@@ -170,10 +170,10 @@ void add_limit_file(const char *path, std::vector<Warning> *out)
 			shown.st_mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
 		std::string who = writers(shown);
 		if (!who.empty())
-			out->push_back({"limit-writable",
-			                cat({dir, " can be changed by ", who,
-			                     present ? ", who can replace " : ", who can create ",
-			                     file})});
+			out->push_back(
+			    {"limit-writable",
+			     cat({dir, " can be changed by ", who,
+			          present ? ", who can replace " : ", who can create ", file})});
 		child_present = true;
 		child = ds;
 	}
