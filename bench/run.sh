@@ -13,7 +13,9 @@
 #      program that does nothing; one lookup of the last account per process
 #      (ours on the flat file and on the database, the C library's getpwuid,
 #      and a plain read of the file) with their wall time and peak memory;
-#   2. in-process (Google Benchmark): the same lookups, repeated;
+#   2. in-process (Google Benchmark): the same lookups, repeated, and the
+#      flat-file ones again with the C library's memmem as their byte
+#      search (lookup_bench_memmem);
 #   3. boxpolicy: RCPT requests per second on one connection, as Postfix
 #      asks (one request, its answer, the next), at 1,000 and 100,000
 #      accounts, on the flat file and with the database, and its peak memory.
@@ -43,7 +45,7 @@ else
 fi
 
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
-cmake --build build -j 2 --target lookup_bench lookup_once libc_lookup nothing proc_bench \
+cmake --build build -j 2 --target lookup_bench lookup_bench_memmem lookup_once libc_lookup nothing proc_bench \
 	spoolnag spoolnag_static pwdb policy_bench boxpolicy > /dev/null
 top=$(pwd)
 bin=$top/build/bench
@@ -161,4 +163,9 @@ echo
 echo "== in-process lookups (Google Benchmark)"
 # shellcheck disable=SC2086 # the sizes and options are split on purpose
 "$bin/lookup_bench" "$data" $sizes $gbench --benchmark_color=false 2>&1 || status=1
+echo
+echo "== the flat-file lookups with memmem as their byte search"
+# shellcheck disable=SC2086 # the sizes and options are split on purpose
+"$bin/lookup_bench_memmem" "$data" $sizes $gbench --benchmark_color=false \
+	--benchmark_filter='^(floor|flat_uid|flat_name)/' 2>&1 || status=1
 exit $status

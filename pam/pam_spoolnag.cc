@@ -4,9 +4,12 @@
 // measurement and the same words as spoolnag.
 //
 // pam_sm_open_session finds PAM_USER with the system's own account lookup,
-// measures /var/mail/<login> and reads the limit with the user's file-system
-// rights (pam_modutil_drop_priv: uid and primary group, no supplementary
-// groups), and sends the warning, when over, as one PAM_TEXT_INFO message.
+// asks the verdict (verdict.h) about /var/mail/<login> with the user's
+// file-system rights (pam_modutil_drop_priv: uid and primary group, no
+// supplementary groups), and sends the warning, when over, as one
+// PAM_TEXT_INFO message. A mailbox that cannot be examined for a reason
+// other than its absence counts as empty, as for spoolnag, but the check is
+// then blind: that is logged once per cause while the module stays loaded.
 // Having judged, it sets SPOOLNAG_SHOWN=pam in the PAM environment, so the
 // login hook stays quiet. It never fails a login: PAM_SUCCESS once judged,
 // PAM_IGNORE when it could not judge; only a failure to regain privileges,
@@ -15,8 +18,9 @@
 //
 // Options: debug (details to syslog); others are logged and ignored.
 // Diagnostics: pam_syslog (LOG_AUTHPRIV), errors always, details with debug.
-// State: none of its own; the account lookup and the limit keep theirs for
-// as long as the module stays loaded (pam_spoolnag(8)). Not thread-safe.
+// State: which causes of a blind check have been logged; the account lookup
+// and the limit keep theirs, all for as long as the module stays loaded
+// (pam_spoolnag(8)). Not thread-safe.
 // Exports only the two pam_sm_ functions (pam_spoolnag.map).
 #include <security/pam_ext.h>
 #include <security/pam_modules.h>
@@ -25,9 +29,9 @@
 
 #include <cstring>
 
-#include "boxquota.h"
 #include "getpwent.h"
 #include "mailbox.h"
+#include "verdict.h"
 #include "warning.h"
 
 namespace {
@@ -48,33 +52,38 @@ bool parse_debug(pam_handle_t *pamh, int argc, const char **argv)
 	return debug;
 }
 
-struct Verdict {
-	long long size; // the mailbox's size in bytes, 0 when it cannot be examined
-	int limit;      // the largest size allowed
-	int min_uid;    // the lowest uid the limit applies to
-	bool over;
-};
+enum class Judged { yes, not_dropped, not_regained };
 
-// Measures and judges with the user's rights, as spoolnag run by the user
-// would; the rights are regained before it returns. False when they could
-// not be dropped (nothing judged) or regained (*regained false).
-bool judge(pam_handle_t *pamh, const passwd &pw, const char *path, Verdict *v, bool *regained)
+// Asks the verdict with the user's rights, as spoolnag run by the user
+// would; the rights are regained before it returns.
+Judged judge(pam_handle_t *pamh, const passwd &pw, verdict::Verdict *v)
 {
 	gid_t groups[PAM_MODUTIL_NGROUPS];
 	pam_modutil_privs privs{
 	    groups, PAM_MODUTIL_NGROUPS, 0, static_cast<gid_t>(-1), static_cast<uid_t>(-1), 0};
-	*regained = true;
 	if (pam_modutil_drop_priv(pamh, &privs, &pw) != 0)
-		return false;
-	v->size = path[0] != '\0' ? mailbox::size(path) : 0;
-	v->over = OverMailLimit(static_cast<int>(pw.pw_uid), mailbox::limit_size(v->size)) != 0;
-	v->limit = MailLimit();
-	v->min_uid = MinLimitUid();
-	if (pam_modutil_regain_priv(pamh, &privs) != 0) {
-		*regained = false;
-		return false;
-	}
-	return true;
+		return Judged::not_dropped;
+	*v = verdict::judge(pw);
+	if (pam_modutil_regain_priv(pamh, &privs) != 0)
+		return Judged::not_regained;
+	return Judged::yes;
+}
+
+// Logs a blind check, the first time its cause (an errno value) is met: an
+// administrator needs to learn it once, not at every login.
+void log_blind(pam_handle_t *pamh, const char *user, const verdict::Verdict &v)
+{
+	static bool logged[256];
+	unsigned cause = static_cast<unsigned>(v.error) < sizeof logged
+	                     ? static_cast<unsigned>(v.error)
+	                     : sizeof logged - 1;
+	if (logged[cause])
+		return;
+	logged[cause] = true;
+	pam_syslog(pamh, LOG_WARNING,
+	           "%s: cannot examine the mailbox (%s), so it counts as empty and the limit "
+	           "is not enforced for it",
+	           user, std::strerror(v.error));
 }
 
 } // namespace
@@ -105,33 +114,36 @@ extern "C" int pam_sm_open_session(pam_handle_t *pamh, int flags, int argc, cons
 	// The record's strings stay valid: no other lookup call is made.
 	passwd pw = *found;
 
-	// A name too long for the path counts as a mailbox that cannot be
-	// examined, as in spoolnag.
+	// The path only names the mailbox in the log; the verdict makes its own.
+	// A name too long for a path leaves it empty.
 	char path[mailbox::path_size];
 	(void)mailbox::path(path, pw.pw_name);
 
-	Verdict v{};
-	bool regained = true;
-	if (!judge(pamh, pw, path, &v, &regained)) {
-		if (!regained) {
-			pam_syslog(pamh, LOG_CRIT, "cannot regain privileges after examining %s",
-			           path);
-			return PAM_SESSION_ERR;
-		}
+	verdict::Verdict v;
+	switch (judge(pamh, pw, &v)) {
+	case Judged::yes:
+		break;
+	case Judged::not_regained:
+		pam_syslog(pamh, LOG_CRIT, "cannot regain privileges after examining %s", path);
+		return PAM_SESSION_ERR;
+	case Judged::not_dropped:
 		pam_syslog(pamh, LOG_ERR, "%s: cannot take the user's rights; mailbox not examined",
 		           user);
 		return PAM_IGNORE;
 	}
+	if (verdict::blind(v))
+		log_blind(pamh, user, v);
 	if (debug)
 		pam_syslog(pamh, LOG_DEBUG, "%s: %lld bytes, limit %d for uid %d and above: %s",
-		           path, v.size, v.limit, v.min_uid, v.over ? "over" : "within");
+		           path, v.size, v.limit.max_size, v.limit.min_uid,
+		           v.over ? "over" : "within");
 	if (pam_putenv(pamh, shown) != PAM_SUCCESS)
 		pam_syslog(pamh, LOG_ERR, "cannot set %s", shown);
 	if (!v.over)
 		return PAM_SUCCESS;
 
 	char text[warning::text_size];
-	std::size_t n = warning::format(text, pw.pw_name, v.size, v.limit);
+	std::size_t n = warning::format(text, pw.pw_name, v.size, v.limit.max_size);
 	// The conversation ends each message with a newline itself, so the
 	// text's last one is left to it: the user sees what spoolnag prints.
 	if (n < sizeof text && n > 0) {

@@ -2,7 +2,8 @@
 // options - reading boxpolicy's command line (options.h).
 //
 // Numbers are whole decimal numbers within each option's range; anything
-// else, or a number out of range, is refused rather than cut down.
+// else, or a number out of range, is refused rather than cut down. Options
+// that getopt_long refuses are worded as in every program (opterror.h).
 #include "options.h"
 
 #include <getopt.h>
@@ -11,6 +12,8 @@
 #include <charconv>
 #include <string_view>
 #include <utility>
+
+#include "opterror.h"
 
 namespace options {
 
@@ -118,11 +121,8 @@ bool take_option(int c, char *argv[], Options *o, std::string *error)
 	case opt_version:
 		o->version = true;
 		return true;
-	case ':':
-		*error = std::string(argv[optind - 1]) + ": needs a value";
-		return false;
-	default:
-		*error = std::string(argv[optind - 1]) + ": unknown option";
+	default: // ':' or '?'
+		*error = opterror::describe(c, argv, long_options);
 		return false;
 	}
 }

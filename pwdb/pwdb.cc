@@ -43,6 +43,7 @@ extern "C" {
 
 #include "dbfiles.h"
 #include "flatfile.h"
+#include "opterror.h"
 #include "paths.h"
 #include "pwpack.h"
 #include "pwrecord.h"
@@ -175,24 +176,11 @@ int finish(int status)
 
 enum { opt_help = 256, opt_version };
 
-// The message for the option getopt_long just refused. optopt holds the
-// letter of an unknown short option, 0 for an unknown long one, and the
-// value of a long option given an argument it does not take; a long
-// option's word is the one just passed over.
-void bad_option(const char *const argv[])
+// The message for the option getopt_long just refused (c), worded as in
+// every program (opterror.h).
+void bad_option(int c, const char *const argv[], const option *longs)
 {
-	if (optopt != 0 && optopt != 'c' && optopt < opt_help) {
-		std::fprintf(stderr, "%s: unknown option -%c\n", progname, optopt);
-		return;
-	}
-	std::string_view word = argv[optind - 1];
-	word = word.substr(0, word.find('='));
-	int n = static_cast<int>(word.size());
-	if (optopt == 0)
-		std::fprintf(stderr, "%s: unknown option %.*s\n", progname, n, word.data());
-	else
-		std::fprintf(stderr, "%s: option %.*s takes no argument\n", progname, n,
-		             word.data());
+	std::fprintf(stderr, "%s: %s\n", progname, opterror::describe(c, argv, longs).c_str());
 }
 
 datum as_datum(std::string_view s)
@@ -405,7 +393,7 @@ int main(int argc, char **argv)
 	};
 	bool checking = false;
 	opterr = 0; // the messages are worded here
-	for (int c; (c = getopt_long(argc, argv, "c", longs, nullptr)) != -1;) {
+	for (int c; (c = getopt_long(argc, argv, ":c", longs, nullptr)) != -1;) {
 		switch (c) {
 		case 'c':
 			checking = true;
@@ -417,7 +405,7 @@ int main(int argc, char **argv)
 			std::printf("pwdb %s\n", PWDB_VERSION);
 			return finish(EX_OK);
 		default:
-			bad_option(argv);
+			bad_option(c, argv, longs);
 			usage(stderr);
 			return EX_USAGE;
 		}

@@ -3,11 +3,9 @@
 //
 // Interface: census.h. Reads the password file (through the account module
 // and, for the readability check, directly), and the file status of each
-// mailbox; writes nothing. Sizes and times come from one mailbox::examine
-// each; sizes are judged saturated to 32 bits by mailbox::limit_size, as
-// spoolnag does. The limit in
-// force is asked of the library (OverMailLimit); a proposed one goes through
-// the same rule, limit::over. No diagnostics.
+// mailbox; writes nothing. Each mailbox is measured and judged by the
+// verdict (verdict.h), as spoolnag's is: under the limit in force, or under
+// a proposed one passed to it. No diagnostics.
 #include "census.h"
 
 #include <fcntl.h>
@@ -17,11 +15,9 @@
 #include <cerrno>
 #include <unordered_set>
 
-#include "boxquota.h"
 #include "getpwent.h"
-#include "mailbox.h"
 #include "regular.h"
-#include "rule.h"
+#include "verdict.h"
 
 namespace census {
 
@@ -64,18 +60,13 @@ Result take(const limitinfo::Limit &limit)
 		int uid = static_cast<int>(pw->pw_uid);
 		if (!seen.insert(uid).second || !limitinfo::covers(limit, uid))
 			continue;
-		// A name too long for the path counts as an unexaminable
-		// mailbox, never as a shortened path to another one.
-		char path[mailbox::path_size];
-		mailbox::Status box =
-		    mailbox::path(path, pw->pw_name) ? mailbox::examine(path) : mailbox::Status{};
-		int judged = mailbox::limit_size(box.size);
-		bool over = limit.proposed
-		                ? limit::over(limit.min_user, limit.max_size, uid, judged) != 0
-		                : OverMailLimit(uid, judged) != 0;
+		verdict::Verdict v =
+		    limit.proposed
+		        ? verdict::judge(*pw, 0, verdict::Limit{limit.min_user, limit.max_size})
+		        : verdict::judge(*pw);
 		r.accounts.push_back(
-		    Account{pw->pw_name, uid, box.size, over, box.known, box.mtime});
-		r.over += over;
+		    Account{pw->pw_name, uid, v.size, v.over, verdict::examined(v), v.mtime});
+		r.over += v.over;
 	}
 	account::endpwent();
 	return r;

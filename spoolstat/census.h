@@ -4,9 +4,9 @@
 //
 // Accounts come from account::getpwent (the flat password file, in file
 // order); a uid seen before is passed over, so each uid counts once, as its
-// first line. Mailboxes are examined (one stat each: size and time) with the
-// shared mailbox module and judged with the boxquota library (the limit in
-// force) or the same rule applied to proposed values. Uses the account
+// first line. Each mailbox is measured (one stat: size and time) and judged
+// by the verdict (verdict.h), under the limit in force or under proposed
+// values. Uses the account
 // module's process-wide state: single-threaded, and it ends with that
 // module's sources closed.
 #ifndef SPOOLSTAT_CENSUS_H

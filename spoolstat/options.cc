@@ -3,7 +3,8 @@
 //
 // Interface: options.h. Numbers are read with std::from_chars: decimal
 // only, no blanks, no '+', and a value outside the int range is an error.
-// Diagnostics are returned as text; nothing is printed here.
+// Diagnostics are returned as text; nothing is printed here. Options that
+// getopt_long refuses are worded as in every program (opterror.h).
 #include "options.h"
 
 #include <getopt.h>
@@ -11,6 +12,8 @@
 #include <charconv>
 #include <cstring>
 #include <string_view>
+
+#include "opterror.h"
 
 namespace options {
 
@@ -36,19 +39,6 @@ bool whole_int(std::string_view s, int *out, std::string *why)
 	}
 	*out = value;
 	return true;
-}
-
-// The option getopt_long just refused, as the user wrote it. getopt sets
-// optopt to the short letter (or a long option's value, or 0 for an unknown
-// long option); a long option's word is the argument just passed over.
-std::string culprit(const char *const argv[])
-{
-	std::string_view word = argv[optind - 1];
-	bool is_long = word.starts_with("--") &&
-	               (optopt == 0 || optopt >= opt_what_if || optopt == 'a' || optopt == 't');
-	if (is_long)
-		return std::string(word.substr(0, word.find('=')));
-	return std::string("-") + static_cast<char>(optopt);
 }
 
 } // namespace
@@ -131,18 +121,9 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 		case opt_version:
 			o.version = true;
 			break;
-		case ':':
-			*error =
-			    culprit(const_cast<const char *const *>(argv)) + ": needs an argument";
+		default: // ':' or '?'
+			*error = opterror::describe(c, argv, longs);
 			return false;
-		default: {
-			// A known long option refused for an argument it does
-			// not take, or an option we do not know.
-			bool known = optopt >= opt_what_if || optopt == 'a';
-			*error = culprit(const_cast<const char *const *>(argv)) +
-			         (known ? ": takes no argument" : ": unknown option");
-			return false;
-		}
 		}
 	}
 	if (optind < argc) {

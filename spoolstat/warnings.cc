@@ -13,6 +13,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <initializer_list>
 #include <string>
@@ -128,14 +129,17 @@ void add_database(const Database &db, const char *path, std::vector<Warning> *ou
 
 void add_limit_file(const char *path, std::vector<Warning> *out)
 {
-	struct stat st;
-	if (stat(path, &st) != 0)
+	struct stat st = {};
+	// A missing file leaves the limit off; whoever may create it can turn
+	// it on for everyone.
+	bool present = stat(path, &st) == 0;
+	if (!present && errno != ENOENT)
 		return;
 	std::string file = path;
 	// What is not a regular file is never read: the limit is off, which the
 	// report already says, so its own mode tells nothing. Only the folders
 	// through which it can be replaced are worth a word.
-	if (S_ISREG(st.st_mode)) {
+	if (present && S_ISREG(st.st_mode)) {
 		if (!(st.st_mode & S_IROTH))
 			out->push_back({"limit-unreadable",
 			                cat({file, ": mode ", octal(st.st_mode), ", owner uid ",
@@ -148,24 +152,29 @@ void add_limit_file(const char *path, std::vector<Warning> *out)
 
 	// Each folder above: searchable by the users, and changeable by root
 	// alone. In a sticky folder, only the owner of what it holds may
-	// replace it, so a root-owned entry is safe there.
+	// replace it, so a root-owned entry is safe there; but anyone who may
+	// write to it may create what is not there.
+	bool child_present = present;
 	struct stat child = st;
 	for (const std::string &dir : folders(file)) {
 		struct stat ds;
 		if (stat(dir.c_str(), &ds) != 0)
 			break;
-		if (!(ds.st_mode & S_IXOTH))
+		if (present && !(ds.st_mode & S_IXOTH))
 			out->push_back(
 			    {"limit-unreadable", cat({dir, ": mode ", octal(ds.st_mode),
 			                              ": users it limits cannot reach ", file,
 			                              ", so for them the limit is off"})});
 		struct stat shown = ds;
-		if ((ds.st_mode & S_ISVTX) && child.st_uid == 0)
+		if ((ds.st_mode & S_ISVTX) && child_present && child.st_uid == 0)
 			shown.st_mode &= ~static_cast<mode_t>(S_IWGRP | S_IWOTH);
 		std::string who = writers(shown);
 		if (!who.empty())
-			out->push_back({"limit-writable", cat({dir, " can be changed by ", who,
-			                                       ", who can replace ", file})});
+			out->push_back(
+			    {"limit-writable",
+			     cat({dir, " can be changed by ", who,
+			          present ? ", who can replace " : ", who can create ", file})});
+		child_present = true;
 		child = ds;
 	}
 }

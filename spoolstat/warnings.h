@@ -5,7 +5,8 @@
 // silent for them), a limit file the users it limits cannot read (the limit
 // is then off for their spoolnag and their delivery agents, though root
 // sees it in force), and a limit file or folder that someone other than
-// root may change. Reads and examines only; never changes a file.
+// root may change, or a missing limit file that someone other than root may
+// create. Reads and examines only; never changes a file.
 // Uses the account module's process-wide state (single-threaded) and ends
 // with its sources closed.
 #ifndef SPOOLSTAT_WARNINGS_H
@@ -38,8 +39,8 @@ Database database(const char *path);
 void add_database(const Database &db, const char *path, std::vector<Warning> *out);
 
 // Adds the warnings for the limit file at path: whom it cannot be read by,
-// and who but root could change it or its folders. Nothing when the file
-// does not exist.
+// and who but root could change it or its folders. When the file does not
+// exist, who but root could create it through its folders.
 void add_limit_file(const char *path, std::vector<Warning> *out);
 
 } // namespace warnings

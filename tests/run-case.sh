@@ -20,6 +20,7 @@
 #                                    blanks; default 2001-02-03T04:05:06Z)
 #                  NAME -> TARGET    a symbolic link
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
+#                  owner NAME UID    NAME's owner (the group stays root)
 #   special      (optional) lines "fifo PATH" or "zero PATH": inside the
 #                namespace a FIFO (with no writer) or /dev/zero is bound over
 #                PATH (such as /etc/passwd or /var/mail/.boxquota); the
@@ -67,11 +68,12 @@ if [ -f "$case/database" ]; then
 	fi
 fi
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
-modes=
+modes= owners=
 if [ -f "$case/mail" ]; then
 	while read -r name a b; do
 		case "$name" in ''|'#'*) continue ;; esac
 		if [ "$name" = mode ]; then modes="$modes $b:$a"; continue; fi
+		if [ "$name" = owner ]; then owners="$owners $b:$a"; continue; fi
 		mkdir -p "$(dirname "$host/mail/$name")"
 		if [ "$a" = '->' ]; then
 			ln -s "$b" "$host/mail/$name"
@@ -83,6 +85,7 @@ if [ -f "$case/mail" ]; then
 fi
 chmod -R a+rX "$host"
 for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
+for o in $owners; do chown "${o%%:*}" "$host/mail/${o#*:}"; done
 [ -f "$case/passwd-mode" ] && chmod "$(cat "$case/passwd-mode")" "$host/passwd"
 
 special= bound=
