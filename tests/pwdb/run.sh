@@ -2,15 +2,24 @@
 # SPDX-License-Identifier: ISC
 # run.sh PWDB GROUP - command-line tests of the database builder, in groups:
 #   usage    options, help, version and exit statuses
-#   build    what a build leaves behind, and that it replaces an old database
-#   check    the check mode's report and exit status
-#   failure  a failed build leaves the old database untouched and no debris
+#   build    what a build leaves behind, its mode, and that it replaces an
+#            old database
+#   check    the check mode's report and exit status; a login and a uid
+#            that share a key
+#   failure  a failed build (no room, a read error of FILE) leaves the old
+#            database untouched and no debris
 #   input    a password file that is a folder, a FIFO or a device: 74 at
 #            once (under a time bound), and nothing made beside it
 #   sync     in a system-call trace: the new files are synced before they
 #            are renamed; a failing second rename leaves the old database
 #   lock     builds killed mid-way leave temporaries that the next build
-#            removes; builds of one file take turns on FILE.pwdb.lock
+#            removes; builds of one file take turns on FILE.pwdb.lock, and
+#            one that waited for it reads FILE as it is then
+#   planted  as root, in a folder of mode 1777: links that another user
+#            plants at every name known in advance, or as soon as a build
+#            makes one, change nothing outside the folder; in a system-call
+#            trace nothing is created by name without O_EXCL outside the
+#            build's private folder, and no mode is set by name
 # PWDB_WRAPPER (environment, optional): a command put before every pwdb run,
 # such as a memory checker, with WRAPPER_LOG set as for the spoolnag cases;
 # its logs are shown when a group fails.
@@ -29,9 +38,17 @@ cd "$tmp" || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 . "$(dirname "$0")/../skip.sh"
-# temporaries: how many of pwdb's temporary files of passwd are here.
+# temporaries: how many of pwdb's temporary files and folders of passwd
+# are here.
 temporaries() {
-	find . -maxdepth 1 -type f | grep -c '^\./passwd\.pwdb-[A-Za-z0-9]\{6\}\(\.pag\|\.dir\)\{0,1\}$'
+	find . -maxdepth 1 \( -type f -o -type d -perm 700 \) |
+		grep -c '^\./passwd\.pwdb-[A-Za-z0-9]\{6\}\(\.pag\|\.dir\)\{0,1\}$'
+}
+# in_progress: the private folders of builds of passwd that have begun
+# their database.
+in_progress() {
+	find . -mindepth 1 -maxdepth 1 -type d -perm 700 -name 'passwd.pwdb-*' \
+		-exec test -e '{}/passwd.pag' \; -print
 }
 # expect STATUS CMD...: runs CMD, keeps its output in out/err, checks status.
 expect() {
@@ -71,11 +88,18 @@ usage)
 	full "$pwdb" --version
 	;;
 build)
+	# The database's mode: the file's, without any write bit but the owner's.
+	for modes in 640:640 600:600 664:644 666:644 660:640 604:604 646:644; do
+		chmod "${modes%:*}" passwd
+		expect 0 "$pwdb" passwd
+		for f in passwd.pag passwd.dir; do
+			[ "$(stat -c %a $f)" = "${modes#*:}" ] ||
+				fail "$f: mode $(stat -c %a $f) from a file of ${modes%:*}, want ${modes#*:}"
+		done
+	done
 	chmod 640 passwd
-	expect 0 "$pwdb" passwd
 	[ -s out ] && fail "a build prints: $(cat out)"
 	[ -f passwd.pag ] && [ -f passwd.dir ] || fail "no database files"
-	[ "$(stat -c %a passwd.pag)" = 640 ] || fail "mode $(stat -c %a passwd.pag), want the file's 640"
 	[ "$(ls | grep -c pwdb-)" = 0 ] || fail "temporary files left: $(ls)"
 	expect 0 "$pwdb" --check passwd
 	# A rebuild replaces the files by renaming: an open reader keeps the old.
@@ -152,10 +176,10 @@ sync)
 	# the first rename.
 	traced -f -y -o trace -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 \
 		"$real" passwd > out 2> err || fail "a traced build failed: $(cat err)"
-	awk '/openat\(.*pwdb-[A-Za-z0-9]+\.pag", O_RDWR/ { pag = 0 }
-	     /openat\(.*pwdb-[A-Za-z0-9]+\.dir", O_RDWR/ { dir = 0 }
-	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\.pag>/ { pag = 1 }
-	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\.dir>/ { dir = 1 }
+	awk '/openat\(.*pwdb-[A-Za-z0-9]+\/passwd\.pag", O_RDWR/ { pag = 0 }
+	     /openat\(.*pwdb-[A-Za-z0-9]+\/passwd\.dir", O_RDWR/ { dir = 0 }
+	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\/passwd\.pag>/ { pag = 1 }
+	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\/passwd\.dir>/ { dir = 1 }
 	     /rename(at2?)?\(/ && !renamed { renamed = 1; synced = pag && dir }
 	     END { exit !synced }' trace || fail "not synced before the rename: $(grep -E 'pwdb-|rename' trace)"
 	# The .dir is renamed first; when the .pag's rename then fails, the old
@@ -172,27 +196,35 @@ sync)
 	;;
 lock)
 	seq 0 29999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
-	# Not pwdb's: other names, another file's, a symbolic link.
+	# Not pwdb's: other names, another file's, a symbolic link (to a folder
+	# holding what a build leaves), a folder others may enter.
 	touch passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1
 	ln -s passwd passwd.pwdb-link00
+	mkdir -m 700 elsewhere && touch elsewhere/passwd.pag elsewhere/passwd.dir
+	ln -s elsewhere passwd.pwdb-link01
+	mkdir -m 755 passwd.pwdb-open00 && touch passwd.pwdb-open00/passwd.pag
 	# What an earlier version, which took no lock, left when killed.
 	touch passwd.pwdb-OLD123 passwd.pwdb-OLD123.pag passwd.pwdb-OLD123.dir
 	for delay in 0.1 0.03 0; do # the last one as soon as it has begun
-		find . -maxdepth 1 -type f > seen
+		in_progress > seen
 		"$real" passwd > /dev/null 2>&1 &
 		pid=$!
 		n=0 # until this build has made a .pag of its own
-		until find . -maxdepth 1 -type f -name 'passwd.pwdb-*.pag' | grep -qvxF -f seen ||
-			[ $n -ge 500 ]; do sleep 0.01; n=$((n + 1)); done
+		until in_progress | grep -qvxF -f seen || [ $n -ge 500 ]; do
+			sleep 0.01; n=$((n + 1))
+		done
 		sleep $delay
 		kill -9 $pid 2> /dev/null
 		wait $pid 2> /dev/null
 	done
-	left=$(temporaries)
-	[ "$left" -ge 2 ] || fail "only $left temporary files after three killed builds"
+	# Each build removes what the builds killed before it left: the last
+	# one's folder stays.
+	[ "$(in_progress | wc -l)" = 1 ] || fail "after three killed builds: $(in_progress)"
 	expect 0 "$pwdb" passwd
 	[ "$(temporaries)" = 0 ] || fail "temporary files left: $(ls)"
-	for f in passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1 passwd.pwdb-link00; do
+	for f in passwd.pwdb-backup1 passwd.pwdb-1234567.pag other.pwdb-abc123 passwd.pwdb-ab.cd1 \
+		passwd.pwdb-link00 passwd.pwdb-link01 elsewhere/passwd.pag elsewhere/passwd.dir \
+		passwd.pwdb-open00/passwd.pag; do
 		[ -e "$f" ] || [ -L "$f" ] || fail "removed $f, which is not pwdb's"
 	done
 	expect 0 "$pwdb" -c passwd
@@ -218,6 +250,21 @@ lock)
 	wait $holder
 	wait $pid || fail "the waiting build: $(cat out)"
 	[ "$(stat -c %i passwd.pag)" != "$ino" ] || fail "the waiting build made nothing"
+	# A build that waited for the lock while the file was replaced (as an
+	# editor saves it: a new file renamed over the old) publishes the file
+	# as it is when it gets the lock, not as it was when it started.
+	head -n 100 passwd > passwd.new
+	flock passwd.pwdb.lock sh -c ': > held2; sleep 2' &
+	holder=$!
+	until [ -e held2 ]; do sleep 0.01; done
+	"$real" passwd > out 2>&1 &
+	pid=$!
+	sleep 1
+	mv passwd.new passwd
+	wait $holder
+	wait $pid || fail "the build that waited: $(cat out)"
+	expect 0 "$pwdb" -c passwd
+	[ "$(wc -l < out)" = 0 ] || fail "a build that waited published an older file: $(head -3 out)"
 	;;
 *) echo "unknown group $group"; exit 2 ;;
 esac
