@@ -121,6 +121,20 @@ check)
 	printf 'root:x:0:0:root:/root:/bin/sh\n' > passwd
 	expect 1 "$pwdb" -c passwd
 	grep -q 'database key "alice" has no account' out || fail "stale key not reported: $(cat out)"
+	# A login of four bytes spells the key of a uid (its bytes in this
+	# host's order): the first stored keeps the key, the lookups of the
+	# other read the file and are right, so it is said, not a disagreement.
+	uid=$(printf abcd | od -An -tu4 | tr -d ' ')
+	for order in name uid; do
+		line1="abcd:x:7:7::/:" line2="efgh:x:$uid:1::/:" other=uid
+		[ $order = uid ] && line1=$line2 line2="abcd:x:7:7::/:" other=login
+		printf '%s\n%s\n' "$line1" "$line2" > passwd
+		said="pwdb: passwd: login \"abcd\" and uid $uid (\"efgh\") share one database key; lookups of the $other read the file"
+		expect 0 "$pwdb" passwd
+		[ "$(cat err)" = "$said" ] || fail "$order first, a build says: $(cat err)"
+		expect 0 "$pwdb" -c passwd
+		[ "$(cat out)" = "$said" ] || fail "$order first, the check says: $(cat out)"
+	done
 	;;
 failure)
 	if [ "$(id -u)" = 0 ]; then
@@ -151,6 +165,21 @@ failure)
 		expect 73 "$pwdb" passwd
 		chmod 755 .
 		cmp -s passwd.pag keep.pag || fail "old database changed"
+	fi
+	# A read error in the middle of the file (its third block) fails the
+	# build, which publishes nothing of what it read before.
+	if command -v strace > /dev/null; then
+		seq 0 29999 | awk '{ print "u" $1 ":x:" $1 ":100:User " $1 ":/home/u" $1 ":/bin/sh" }' > passwd
+		expect 0 "$pwdb" passwd
+		cp passwd.pag keep.pag
+		cp passwd.dir keep.dir
+		echo 'new:x:99999:1::/:' >> passwd
+		expect 74 strace -o /dev/null -P passwd -e trace=read -e inject=read:error=EIO:when=3 "$real" passwd
+		grep -q '^pwdb: passwd: Input/output error$' err || fail "a read error: $(cat err)"
+		cmp -s passwd.pag keep.pag && cmp -s passwd.dir keep.dir || fail "a read error changed the old database"
+		[ "$(temporaries)" = 0 ] || fail "temporary files left: $(ls)"
+	else
+		echo "note: no strace, the read error is not tried"
 	fi
 	;;
 input)
@@ -184,6 +213,13 @@ sync)
 	     END { exit !synced }' trace || fail "not synced before the rename: $(grep -E 'pwdb-|rename' trace)"
 	# The .dir is renamed first; when the .pag's rename then fails, the old
 	# records are still in place and the status says it.
+	# Nothing is made by name without O_EXCL outside the build's private
+	# folder, and no mode is set by name (a link could be followed).
+	traced -f -o trace -e trace=%file "$real" passwd > out 2> err ||
+		fail "a traced build failed: $(cat err)"
+	awk '/O_CREAT/ && !/O_EXCL/ && !/"[^"]*pwdb-[A-Za-z0-9]+\/[^"\/]*"/ { print; bad = 1 }
+	     / (creat|chmod|fchmodat|fchmodat2|truncate|link|symlink|mknod|mknodat)\(/ { print; bad = 1 }
+	     END { exit bad }' trace > unsafe || fail "made or changed by name: $(cat unsafe)"
 	cp passwd passwd.old
 	cp passwd.pag keep.pag
 	echo 'bob:x:101:101::/:' >> passwd
@@ -265,6 +301,58 @@ lock)
 	wait $pid || fail "the build that waited: $(cat out)"
 	expect 0 "$pwdb" -c passwd
 	[ "$(wc -l < out)" = 0 ] || fail "a build that waited published an older file: $(head -3 out)"
+	;;
+planted)
+	[ "$(id -u)" = 0 ] || skip "needs root: links planted by another user for root to follow"
+	command -v setpriv > /dev/null || skip "needs setpriv"
+	chmod 755 "$tmp"
+	mkdir -m 1777 shared
+	mkdir outside
+	printf 'precious\n' > outside/victim
+	chmod 600 outside/victim
+	victim() { stat -c '%s %a %u %i %Y' outside/victim; cat outside/victim; }
+	before=$(victim)
+	other() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+	cp passwd shared/passwd
+	# At the lock's name: not followed, the build stops.
+	other ln -s "$tmp/outside/victim" shared/passwd.pwdb.lock
+	expect 73 "$pwdb" shared/passwd
+	grep -q '^pwdb: shared/passwd\.pwdb\.lock: ' err || fail "a link at the lock: $(cat err)"
+	[ "$(victim)" = "$before" ] || fail "a link at the lock changed what it points to"
+	rm shared/passwd.pwdb.lock
+	# At the database's names, and at a killed build's: replaced or left.
+	for n in passwd.pag passwd.dir passwd.pwdb-AAAAAA passwd.pwdb-AAAAAA.pag; do
+		other ln -s "$tmp/outside/victim" "shared/$n"
+	done
+	expect 0 "$pwdb" shared/passwd
+	[ "$(victim)" = "$before" ] || fail "links at the database's names changed what they point to"
+	[ -f shared/passwd.pag ] && [ ! -L shared/passwd.pag ] && [ ! -L shared/passwd.dir ] ||
+		fail "the links are still in place of the database"
+	expect 0 "$pwdb" -c shared/passwd
+	# At the names a build makes, as soon as it makes them: another user
+	# watches the folder, while every file opened by the build waits a
+	# little, so that the watcher is there first.
+	if command -v strace > /dev/null; then
+		other sh -c 'cd shared || exit 1
+			while [ ! -e ../stop ]; do
+				for t in passwd.pwdb-??????; do
+					[ -e "$t" ] && [ ! -L "$t" ] || continue
+					for n in "$t.pag" "$t.dir" "$t/passwd.pag" "$t/passwd.dir"; do
+						ln -s "$1" "$n" 2> /dev/null
+					done
+				done
+				sleep 0.01
+			done' sh "$tmp/outside/victim" &
+		watcher=$!
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" expect 0 strace -f -o /dev/null \
+			-e trace=openat -e inject=openat:delay_enter=100000 "$real" shared/passwd
+		: > stop
+		wait $watcher
+		[ "$(victim)" = "$before" ] || fail "links planted during a build changed what they point to"
+		expect 0 "$pwdb" -c shared/passwd
+	else
+		echo "note: no strace, links planted during a build are not tried"
+	fi
 	;;
 *) echo "unknown group $group"; exit 2 ;;
 esac
