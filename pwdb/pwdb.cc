@@ -135,8 +135,9 @@ bool is_temporary(std::string_view name, std::string_view base)
 int open_lock(const std::string &path)
 {
 	for (int tries = 0; tries < 3; tries++) {
-		int fd = ::open(path.c_str(),
-		                O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+		int fd =
+		    ::open(path.c_str(),
+		           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
 		if (fd >= 0 || errno != EEXIST)
 			return fd;
 		fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
@@ -404,8 +405,8 @@ void report_shared_key(DBM *db, std::string_view key, const passwd &pw, bool by_
 }
 
 // Stores value under key unless the key is taken; false on a failure.
-bool store(DBM *db, std::string_view key, const std::string &value, const passwd &pw,
-           bool by_name, const std::string &file)
+bool store(DBM *db, std::string_view key, const std::string &value, const passwd &pw, bool by_name,
+           const std::string &file)
 {
 	int r = ::dbm_store(db, as_datum(key), as_datum(value), DBM_INSERT);
 	if (r == 1)
@@ -438,8 +439,7 @@ int build(const std::string &file)
 	mode_t mode = st.st_mode & 0644;
 	// The .pag file is made first with buckets sized for the file (the
 	// ndbm interface cannot choose them); ndbm then adds the .dir file.
-	GDBM_FILE pag =
-	    ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB, 0600, nullptr);
+	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB, 0600, nullptr);
 	if (pag == nullptr) {
 		int e = errno != 0 ? errno : EIO;
 		remove_temporaries();
@@ -483,8 +483,7 @@ int build(const std::string &file)
 // One line of the check report.
 void differ(const std::string &file, const std::string &what, const char *how)
 {
-	std::printf("%s: %s: %s%s%s\n", progname, file.c_str(), what.c_str(), *how ? " " : "",
-	            how);
+	std::printf("%s: %s: %s%s%s\n", progname, file.c_str(), what.c_str(), *how ? " " : "", how);
 }
 
 // Whether the record under key is pw's.
@@ -520,6 +519,38 @@ bool holds_name_record(DBM *db, std::string_view key, uid_t uid, passwd *got)
 	       got->pw_name == key;
 }
 
+// Checks the record under pw's login name: 1, with a line of the report,
+// when it is not pw's; 0 when it is, or when it is the record of the uid
+// whose key the name spells (a line saying so).
+int check_name(DBM *db, const passwd &pw, const std::string &file)
+{
+	if (agrees(db, pw.pw_name, pw))
+		return 0;
+	passwd got{};
+	if (holds_uid_record(db, pw.pw_name, &got)) {
+		differ(file, shared_key(pw.pw_name, got.pw_uid, got.pw_name, true), "");
+		return 0;
+	}
+	differ(file, "login \"" + std::string(pw.pw_name) + "\"",
+	       "differs from the database or is missing there");
+	return 1;
+}
+
+// The same for the record under pw's uid key.
+int check_uid(DBM *db, std::string_view key, const passwd &pw, const std::string &file)
+{
+	if (agrees(db, key, pw))
+		return 0;
+	passwd got{};
+	if (holds_name_record(db, key, pw.pw_uid, &got)) {
+		differ(file, shared_key(got.pw_name, pw.pw_uid, pw.pw_name, false), "");
+		return 0;
+	}
+	differ(file, "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
+	       "differs from the database or is missing there");
+	return 1;
+}
+
 int check(const std::string &file)
 {
 	static account::flat::Reader reader;
@@ -535,27 +566,10 @@ int check(const std::string &file)
 	int differences = 0;
 	bool read_ok = each_account(reader, [&](const passwd &pw) {
 		std::string uid = account::record::uid_key(pw.pw_uid);
-		if (names.insert(pw.pw_name).second && !agrees(db, pw.pw_name, pw)) {
-			passwd got{};
-			if (holds_uid_record(db, pw.pw_name, &got)) {
-				differ(file, shared_key(pw.pw_name, got.pw_uid, got.pw_name, true), "");
-			} else {
-				differ(file, "login \"" + std::string(pw.pw_name) + "\"",
-				       "differs from the database or is missing there");
-				differences++;
-			}
-		}
-		if (uids.insert(uid).second && !agrees(db, uid, pw)) {
-			passwd got{};
-			if (holds_name_record(db, uid, pw.pw_uid, &got)) {
-				differ(file, shared_key(got.pw_name, pw.pw_uid, pw.pw_name, false), "");
-			} else {
-				differ(file,
-				       "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
-				       "differs from the database or is missing there");
-				differences++;
-			}
-		}
+		if (names.insert(pw.pw_name).second)
+			differences += check_name(db, pw, file);
+		if (uids.insert(uid).second)
+			differences += check_uid(db, uid, pw, file);
 	});
 	int read_errno = reader.error;
 	account::flat::close(reader);
