@@ -321,10 +321,14 @@ planted)
 	[ "$(victim)" = "$before" ] || fail "a link at the lock changed what it points to"
 	rm shared/passwd.pwdb.lock
 	# At the database's names, and at a killed build's: replaced or left.
+	# Another user's folder named as a build's is not the build's to remove.
 	for n in passwd.pag passwd.dir passwd.pwdb-AAAAAA passwd.pwdb-AAAAAA.pag; do
 		other ln -s "$tmp/outside/victim" "shared/$n"
 	done
+	other mkdir -m 700 shared/passwd.pwdb-BBBBBB
+	other touch shared/passwd.pwdb-BBBBBB/passwd.pag
 	expect 0 "$pwdb" shared/passwd
+	[ -e shared/passwd.pwdb-BBBBBB/passwd.pag ] || fail "removed another user's folder"
 	[ "$(victim)" = "$before" ] || fail "links at the database's names changed what they point to"
 	[ -f shared/passwd.pag ] && [ ! -L shared/passwd.pag ] && [ ! -L shared/passwd.dir ] ||
 		fail "the links are still in place of the database"
