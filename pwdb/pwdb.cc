@@ -67,12 +67,17 @@ const char *progname = "pwdb";
 
 // --- the private folder of a build, removed on failure or on a signal ----
 // tmp_folder is FILE.pwdb-XXXXXX as mkdtemp made it ("" while there is
-// none); the database is built at tmp_base, tmp_folder/ plus FILE's own
-// name, whose files ndbm names tmp_pag and tmp_dir.
+// none), held open. The database is built at tmp_base, FILE's own name in
+// that folder, reached through the open descriptor (/proc/self/fd/N/NAME):
+// where others may write beside FILE, one could rename the folder and put a
+// link to another folder in its place, and a path through the folder's
+// name would follow it. ndbm names the files tmp_pag and tmp_dir; shown_pag
+// is the .pag file's name for messages.
 char tmp_folder[4096];
-char tmp_base[2 * 4096];
-char tmp_pag[2 * 4096 + 8];
-char tmp_dir[2 * 4096 + 8];
+char tmp_base[64 + 4096];
+char tmp_pag[64 + 4096 + 8];
+char tmp_dir[64 + 4096 + 8];
+std::string shown_pag;
 
 void remove_temporaries()
 {
@@ -327,27 +332,36 @@ int readable(const std::string &file)
 	return EX_OK;
 }
 
-// Makes the private folder of this build beside file and the names in it
-// (tmp_*); false, with errno, when it cannot be made.
-bool make_build_folder(const std::string &file)
+// Makes the private folder of this build beside file, opens it, and sets
+// the names in it (tmp_*, shown_pag); the reason, or nullptr. The
+// descriptor stays open until pwdb exits.
+const char *make_build_folder(const std::string &file)
 {
 	std::string folder = file + ".pwdb-XXXXXX";
 	std::string base = file.substr(file.find_last_of('/') + 1);
-	if (folder.size() >= sizeof tmp_folder) {
-		errno = ENAMETOOLONG;
-		return false;
-	}
+	if (folder.size() >= sizeof tmp_folder)
+		return std::strerror(ENAMETOOLONG);
 	std::memcpy(tmp_folder, folder.c_str(), folder.size() + 1);
 	if (::mkdtemp(tmp_folder) == nullptr) {
-		int e = errno;
 		tmp_folder[0] = '\0';
-		errno = e;
-		return false;
+		return std::strerror(errno);
 	}
-	std::snprintf(tmp_base, sizeof tmp_base, "%s/%s", tmp_folder, base.c_str());
+	int fd = ::open(tmp_folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	struct stat st = {};
+	if (fd < 0 || ::fstat(fd, &st) != 0)
+		return std::strerror(errno);
+	if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+		return "replaced by another while it was made";
+	char through[64];
+	std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
+	struct stat via = {};
+	if (::stat(through, &via) != 0 || via.st_dev != st.st_dev || via.st_ino != st.st_ino)
+		return "cannot be reached through /proc/self/fd (is /proc mounted?)";
+	std::snprintf(tmp_base, sizeof tmp_base, "%s/%s", through, base.c_str());
 	std::snprintf(tmp_pag, sizeof tmp_pag, "%s.pag", tmp_base);
 	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
-	return true;
+	shown_pag = std::string(tmp_folder) + "/" + base + ".pag";
+	return nullptr;
 }
 
 // Gives a finished file in the private folder its mode, by descriptor, and
@@ -431,8 +445,11 @@ int build(const std::string &file)
 
 	for (int sig : {SIGHUP, SIGINT, SIGTERM})
 		::signal(sig, on_signal);
-	if (!make_build_folder(file))
-		return fail(file + ".pwdb-XXXXXX", std::strerror(errno), EX_CANTCREAT);
+	if (const char *reason = make_build_folder(file)) {
+		remove_temporaries();
+		return fail(tmp_folder[0] != '\0' ? tmp_folder : file + ".pwdb-XXXXXX", reason,
+		            EX_CANTCREAT);
+	}
 
 	// Readable as FILE is, writable by its owner alone: the lookups trust
 	// what the database holds.
@@ -443,14 +460,14 @@ int build(const std::string &file)
 	if (pag == nullptr) {
 		int e = errno != 0 ? errno : EIO;
 		remove_temporaries();
-		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+		return fail(shown_pag, std::strerror(e), EX_CANTCREAT);
 	}
 	::gdbm_close(pag);
 	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, 0600);
 	if (db == nullptr) {
 		int e = errno;
 		remove_temporaries();
-		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+		return fail(shown_pag, std::strerror(e), EX_CANTCREAT);
 	}
 	bool store_failed = false;
 	bool read_ok = each_account(reader, [&](const passwd &pw) {
@@ -467,9 +484,9 @@ int build(const std::string &file)
 	if (!read_ok)
 		status = fail(file, std::strerror(read_errno), EX_IOERR);
 	else if (store_failed)
-		status = fail(tmp_pag, "cannot store a record", EX_IOERR);
+		status = fail(shown_pag, "cannot store a record", EX_IOERR);
 	else if (!seal(tmp_pag, mode) || !seal(tmp_dir, mode))
-		status = fail(tmp_pag, std::strerror(errno), EX_IOERR);
+		status = fail(shown_pag, std::strerror(errno), EX_IOERR);
 	else if (::rename(tmp_dir, (file + ".dir").c_str()) != 0)
 		status = fail(file + ".dir", std::strerror(errno), EX_CANTCREAT);
 	else if (::rename(tmp_pag, (file + ".pag").c_str()) != 0)

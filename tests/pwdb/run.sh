@@ -205,19 +205,24 @@ sync)
 	# the first rename.
 	traced -f -y -o trace -e trace=openat,fsync,fdatasync,rename,renameat,renameat2 \
 		"$real" passwd > out 2> err || fail "a traced build failed: $(cat err)"
-	awk '/openat\(.*pwdb-[A-Za-z0-9]+\/passwd\.pag", O_RDWR/ { pag = 0 }
-	     /openat\(.*pwdb-[A-Za-z0-9]+\/passwd\.dir", O_RDWR/ { dir = 0 }
+	awk '/openat\(.*O_RDWR.*= [0-9]+<[^>]*pwdb-[A-Za-z0-9]+\/passwd\.pag>/ { pag = 0 }
+	     /openat\(.*O_RDWR.*= [0-9]+<[^>]*pwdb-[A-Za-z0-9]+\/passwd\.dir>/ { dir = 0 }
 	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\/passwd\.pag>/ { pag = 1 }
 	     /f(data)?sync\(.*pwdb-[A-Za-z0-9]+\/passwd\.dir>/ { dir = 1 }
 	     /rename(at2?)?\(/ && !renamed { renamed = 1; synced = pag && dir }
 	     END { exit !synced }' trace || fail "not synced before the rename: $(grep -E 'pwdb-|rename' trace)"
 	# The .dir is renamed first; when the .pag's rename then fails, the old
 	# records are still in place and the status says it.
-	# Nothing is made by name without O_EXCL outside the build's private
-	# folder, and no mode is set by name (a link could be followed).
+	# Nothing is made by name without O_EXCL but in the build's private
+	# folder, reached through the descriptor it opened on it, and no mode is
+	# set by name (a link could be followed).
 	traced -f -o trace -e trace=%file "$real" passwd > out 2> err ||
 		fail "a traced build failed: $(cat err)"
-	awk '/O_CREAT/ && !/O_EXCL/ && !/"[^"]*pwdb-[A-Za-z0-9]+\/[^"\/]*"/ { print; bad = 1 }
+	awk '/openat\(.*pwdb-[A-Za-z0-9]+", O_RDONLY.*O_DIRECTORY.*= [0-9]+$/ {
+		     private["/proc/self/fd/" $NF "/"] = 1 }
+	     /O_CREAT/ && !/O_EXCL/ {
+		     split($0, q, "\""); dir = q[2]; sub(/[^\/]*$/, "", dir)
+		     if (!(dir in private)) { print; bad = 1 } }
 	     / (creat|chmod|fchmodat|fchmodat2|truncate|link|symlink|mknod|mknodat)\(/ { print; bad = 1 }
 	     END { exit bad }' trace > unsafe || fail "made or changed by name: $(cat unsafe)"
 	cp passwd passwd.old
@@ -354,6 +359,40 @@ planted)
 		wait $watcher
 		[ "$(victim)" = "$before" ] || fail "links planted during a build changed what they point to"
 		expect 0 "$pwdb" -c shared/passwd
+		# Where others may also rename what is not theirs (no sticky bit),
+		# the build's folder itself is moved away once the build has begun
+		# its database there, and a link to another folder put in its place.
+		mkdir -m 777 open
+		cp passwd open/passwd
+		printf 'precious\n' > outside/passwd.pag
+		cp outside/passwd.pag outside/passwd.dir
+		rm stop
+		other sh -c 'cd open || exit 1
+			while [ ! -e ../stop ]; do
+				for t in passwd.pwdb-??????; do
+					[ -d "$t" ] && [ ! -L "$t" ] || continue
+					sleep 0.45 # the build opens it after 0.3 s, writes in it after 0.6 s
+					mv "$t" "$t.moved" && ln -s "$1" "$t"
+				done
+				sleep 0.01
+			done' sh "$tmp/outside" &
+		watcher=$!
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace -f -o /dev/null \
+			-e trace=openat -e inject=openat:delay_enter=300000 "$real" open/passwd > out 2> err
+		got=$?
+		: > stop
+		wait $watcher
+		ls open | grep -q 'moved$' || fail "the watcher moved no folder: $(ls open)"
+		for f in passwd.pag passwd.dir; do
+			[ "$(cat outside/$f)" = precious ] || fail "a build followed a link in place of its folder to $f"
+		done
+		# Moved before the build opened it, the folder is refused (73).
+		case $got in
+		0) expect 0 "$pwdb" -c open/passwd ;;
+		73) echo "note: the folder was moved before the build opened it"
+			grep -q '^pwdb: open/passwd\.pwdb-[A-Za-z0-9]*: ' err || fail "refused how: $(cat err)" ;;
+		*) fail "a build whose folder was moved exited $got ($(cat err))" ;;
+		esac
 	else
 		echo "note: no strace, links planted during a build are not tried"
 	fi
