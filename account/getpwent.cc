@@ -5,8 +5,9 @@
 // _pw_file (default /etc/passwd): the hashed ndbm database (_pw_file.pag and
 // _pw_file.dir) and the flat password file, read with flat::Reader.
 //
-// Keyed lookups use the database whenever it opens and never fall back to
-// the flat file then; getpwent reads only the flat file. The database is
+// Keyed lookups use the database whenever it opens, and a key it lacks is
+// an account that is not there (no fall back to the flat file for it);
+// getpwent reads only the flat file. The database is
 // opened only when both of its files exist as distinct regular files, since
 // the ndbm library would otherwise create the missing one: this module never
 // creates or changes a file. A database that cannot be opened is no database.
