@@ -11,22 +11,25 @@
 #   input    a password file that is a folder, a FIFO or a device: 74 at
 #            once (under a time bound), and nothing made beside it
 #   sync     in a system-call trace: the new files are synced before they
-#            are renamed; a failing second rename leaves the old database
+#            are renamed; a failing second rename leaves the old database;
+#            nothing is created by name without O_EXCL outside the build's
+#            private folder, and no mode is set by name
 #   lock     builds killed mid-way leave temporaries that the next build
 #            removes; builds of one file take turns on FILE.pwdb.lock, and
 #            one that waited for it reads FILE as it is then
 #   planted  as root, in a folder of mode 1777: links that another user
 #            plants at every name known in advance, or as soon as a build
-#            makes one, change nothing outside the folder; in a system-call
-#            trace nothing is created by name without O_EXCL outside the
-#            build's private folder, and no mode is set by name
+#            makes one, change nothing outside the folder; nor, in a folder
+#            of mode 777, does the build's own folder moved away and a link
+#            put in its place
 # PWDB_WRAPPER (environment, optional): a command put before every pwdb run,
 # such as a memory checker, with WRAPPER_LOG set as for the spoolnag cases;
 # its logs are shown when a group fails.
 set -u
 pwdb=$1 group=$2 real=$1
 tmp=$(mktemp -d) || exit 1
-trap 'rm -rf "$tmp"' EXIT
+watcher= # a process a group started in the background, stopped on the way out
+trap '[ -n "$watcher" ] && kill "$watcher" 2> /dev/null; rm -rf "$tmp"' EXIT
 if [ -n "${PWDB_WRAPPER:-}" ]; then
 	mkdir "$tmp/.wrap"
 	printf '#!/bin/sh\nexec %s "%s" "$@"\n' "$PWDB_WRAPPER" "$pwdb" > "$tmp/.wrap/pwdb"
@@ -343,7 +346,9 @@ planted)
 	# little, so that the watcher is there first.
 	if command -v strace > /dev/null; then
 		other sh -c 'cd shared || exit 1
-			while [ ! -e ../stop ]; do
+			rounds=0
+			while [ ! -e ../stop ] && [ $rounds -lt 3000 ]; do
+				rounds=$((rounds + 1))
 				for t in passwd.pwdb-??????; do
 					[ -e "$t" ] && [ ! -L "$t" ] || continue
 					for n in "$t.pag" "$t.dir" "$t/passwd.pag" "$t/passwd.dir"; do
@@ -357,6 +362,7 @@ planted)
 			-e trace=openat -e inject=openat:delay_enter=100000 "$real" shared/passwd
 		: > stop
 		wait $watcher
+		watcher=
 		[ "$(victim)" = "$before" ] || fail "links planted during a build changed what they point to"
 		expect 0 "$pwdb" -c shared/passwd
 		# Where others may also rename what is not theirs (no sticky bit),
@@ -368,7 +374,9 @@ planted)
 		cp outside/passwd.pag outside/passwd.dir
 		rm stop
 		other sh -c 'cd open || exit 1
-			while [ ! -e ../stop ]; do
+			rounds=0
+			while [ ! -e ../stop ] && [ $rounds -lt 3000 ]; do
+				rounds=$((rounds + 1))
 				for t in passwd.pwdb-??????; do
 					[ -d "$t" ] && [ ! -L "$t" ] || continue
 					sleep 0.45 # the build opens it after 0.3 s, writes in it after 0.6 s
@@ -382,6 +390,7 @@ planted)
 		got=$?
 		: > stop
 		wait $watcher
+		watcher=
 		ls open | grep -q 'moved$' || fail "the watcher moved no folder: $(ls open)"
 		for f in passwd.pag passwd.dir; do
 			[ "$(cat outside/$f)" = precious ] || fail "a build followed a link in place of its folder to $f"
