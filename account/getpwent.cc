@@ -5,16 +5,21 @@
 // _pw_file (default /etc/passwd): the hashed ndbm database (_pw_file.pag and
 // _pw_file.dir) and the flat password file, read with flat::Reader.
 //
-// Keyed lookups use the database whenever it opens and never fall back to
-// the flat file then; getpwent reads only the flat file. The database is
+// Keyed lookups use the database whenever it opens, and a key it lacks is
+// an account that is not there (no fall back to the flat file for it);
+// getpwent reads only the flat file. The database is
 // opened only when both of its files exist as distinct regular files, since
 // the ndbm library would otherwise create the missing one: this module never
 // creates or changes a file. A database that cannot be opened is no database.
 // A fetch that fails inside the ndbm library (a damaged database, not an
 // absent key) closes the database, and the rest of that lookup is served by
-// the flat file, as when no database opens. Only regular files are read: the
-// flat file is opened without blocking and a FIFO or a device counts as a
-// file that cannot be opened.
+// the flat file, as when no database opens. Login names and uids share one
+// key space (a 4-byte name can spell a uid), so a record fetched is used
+// only when it is the one asked for (its name, or its uid, equal); when it
+// is another's, that lookup alone is served by the flat file, scanned from
+// its first line, and the database stays open. Only regular files are
+// read: the flat file is opened without blocking and a FIFO or a device
+// counts as a file that cannot be opened.
 //
 // Keyed lookups (getpwuid, getpwnam) open a source, take the first matching
 // account, and close the sources again unless stay-open is set (setpassent).
@@ -65,22 +70,40 @@ int open_db()
 	if (!db_files_present(_pw_file))
 		return 0;
 	_pw_db = ::dbm_open(const_cast<char *>(_pw_file), O_RDONLY, 0);
-	return _pw_db != nullptr;
+	if (_pw_db == nullptr)
+		return 0;
+	// The library caches copies of the buckets it reads, one per bucket
+	// visited, and the cache only grows while the database is open: in a
+	// process that keeps it open (setpassent(1)) and looks up scattered
+	// accounts it grows to megabytes, copies of what the mapped file holds.
+	// A lookup reads one bucket; a few cached ones are plenty.
+	std::size_t buckets = 4;
+	(void)::gdbm_setopt(_pw_db->file, GDBM_SETCACHESIZE, &buckets, sizeof buckets);
+	return 1;
 }
 
-// After a fetch failed inside the database library: closes the database
-// and makes the flat file the source of the rest of the lookup, as when no
-// database opens (rewound when it was open; none when it cannot be opened).
-void db_failed()
+// Makes the flat file, from its first line, the source of the rest of a
+// keyed lookup: rewound when it was open; none when it cannot be opened.
+// True when it is ready.
+bool flat_for_lookup()
 {
-	::dbm_close(_pw_db);
-	_pw_db = nullptr;
 	if (_pw_fp != nullptr && !flat::rewind(*_pw_fp)) {
 		flat::close(*_pw_fp);
 		_pw_fp = nullptr;
 	} else if (_pw_fp == nullptr && flat::open(flat_stream, _pw_file)) {
 		_pw_fp = &flat_stream;
 	}
+	return _pw_fp != nullptr;
+}
+
+// After a fetch failed inside the database library: closes the database
+// and makes the flat file the source of the rest of the lookup, as when no
+// database opens.
+void db_failed()
+{
+	::dbm_close(_pw_db);
+	_pw_db = nullptr;
+	(void)flat_for_lookup();
 }
 
 // Fetches the record stored under key into _pw_passwd; 0 when the key is
@@ -189,11 +212,17 @@ passwd *getpwuid(uid_t uid)
 	if (!start_pw(0))
 		return nullptr;
 	bool found = false;
+	bool scan = _pw_db == nullptr;
 	if (_pw_db != nullptr) {
 		std::uint32_t key = uid;
 		found = fetch_pw(&key, sizeof key);
+		if (found && _pw_passwd.pw_uid != uid) { // a login's record under its key
+			found = false;
+			scan = flat_for_lookup();
+		}
+		scan = scan || _pw_db == nullptr;
 	}
-	if (_pw_db == nullptr && _pw_fp != nullptr) {
+	if (scan && _pw_fp != nullptr) {
 		// Only lines whose raw uid field matches are copied and split.
 		const char *start;
 		std::size_t n;
@@ -208,10 +237,16 @@ passwd *getpwnam(const char *name)
 	if (!start_pw(0))
 		return nullptr;
 	bool found = false;
+	bool scan = _pw_db == nullptr;
 	if (_pw_db != nullptr) {
 		found = fetch_pw(name, std::strlen(name));
+		if (found && std::strcmp(_pw_passwd.pw_name, name) != 0) { // a uid's record
+			found = false;
+			scan = flat_for_lookup();
+		}
+		scan = scan || _pw_db == nullptr;
 	}
-	if (_pw_db == nullptr && _pw_fp != nullptr) {
+	if (scan && _pw_fp != nullptr) {
 		const char *start;
 		std::size_t n;
 		while (!found && flat::next_name_line(*_pw_fp, name, &start, &n))

@@ -8,18 +8,31 @@
 // Building reads FILE with the account module's own reader, so exactly the
 // lines a flat-file lookup accepts are stored, and where two lines share a
 // login name or a uid the first one is stored, as a flat scan finds it. Each
-// account is stored twice: under its name and under its uid. The database is
-// written to temporary files beside FILE and renamed into place only when
-// complete: a reader never sees a half-built database, and a failure leaves
-// the old one as it was. Its buckets grow with the file (bucket_size), so
-// that a lookup costs about the same for any number of accounts. Builders of
-// one FILE take turns (FILE.pwdb.lock), and each removes the temporaries
-// that killed builds of FILE left behind (see lock_and_clean).
+// account is stored twice: under its name and under its uid. Names and uids
+// share one key space: a 4-byte name can spell a uid's bytes, and then the
+// first stored keeps the key; the lookups check the record they get and
+// read FILE for the other, and pwdb says so (report_shared_key).
 //
-// Diagnostics: "pwdb: FILE: reason" on standard error; in check mode one line
-// per disagreement on standard output. Exit: 0 done (and, checking, no
-// disagreement), 1 disagreements found, else a <sysexits.h> code; output
-// that cannot be written (a report, the help) is EX_IOERR, never success.
+// Files: FILE's folder may be writable by others, so nothing is created
+// there by a name that could be known in advance except with O_EXCL and
+// without following links. Builders of one FILE take turns on
+// FILE.pwdb.lock, and a builder takes it before it opens FILE, so a build
+// that read an older FILE cannot publish after one that read a newer. The
+// database is written in a private folder made by mkdtemp beside FILE (mode
+// 0700), given the mode of FILE less any write bit but the owner's, synced,
+// and renamed into place only when complete: a reader never sees a
+// half-built database, and a failure leaves the old one as it was. Each
+// build removes the private folders that killed builds of FILE left behind
+// (see lock_and_clean). The database's buckets grow with the file
+// (bucket_size), so that a lookup costs about the same for any number of
+// accounts.
+//
+// Diagnostics: "pwdb: FILE: reason" on standard error, also for names and
+// uids that share a key; in check mode one line per disagreement or shared
+// key on standard output. Exit: 0 done (and, checking, no disagreement;
+// a shared key is none, since the lookups are right), 1 disagreements
+// found, else a <sysexits.h> code; output that cannot be written (a report,
+// the help) is EX_IOERR, never success.
 #include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -53,17 +66,26 @@ namespace {
 
 const char *progname = "pwdb";
 
-// --- temporary files, removed on failure or on a signal ------------------
-char tmp_base[4096];
-char tmp_pag[4096 + 8];
-char tmp_dir[4096 + 8];
+// --- the private folder of a build, removed on failure or on a signal ----
+// tmp_folder is FILE.pwdb-XXXXXX as mkdtemp made it ("" while there is
+// none), held open. The database is built at tmp_base, FILE's own name in
+// that folder, reached through the open descriptor (/proc/self/fd/N/NAME):
+// where others may write beside FILE, one could rename the folder and put a
+// link to another folder in its place, and a path through the folder's
+// name would follow it. ndbm names the files tmp_pag and tmp_dir; shown_pag
+// is the .pag file's name for messages.
+char tmp_folder[4096];
+char tmp_base[64 + 4096];
+char tmp_pag[64 + 4096 + 8];
+char tmp_dir[64 + 4096 + 8];
+std::string shown_pag;
 
 void remove_temporaries()
 {
-	if (tmp_base[0] != '\0') {
+	if (tmp_folder[0] != '\0') {
 		::unlink(tmp_pag);
 		::unlink(tmp_dir);
-		::unlink(tmp_base);
+		::rmdir(tmp_folder);
 	}
 }
 
@@ -92,9 +114,13 @@ int cannot_open(const std::string &file)
 
 // --- one build of a FILE at a time, and the debris of killed ones -------
 // A builder holds an exclusive flock(2) on FILE.pwdb.lock (made when missing,
-// never removed) until it exits. Holding it, it removes what killed builds
-// of FILE left: regular files named FILE.pwdb-XXXXXX, with nothing, .pag or
-// .dir after it, XXXXXX being six letters or digits (mkstemp's names, below).
+// never removed but by the package's purge) until it exits. Holding it, it
+// removes what killed builds of FILE left, only when it is this user's and
+// never through a link: a folder FILE.pwdb-XXXXXX (mkdtemp's names, below;
+// XXXXXX six letters or digits) with mode 0700, its BASE.pag and BASE.dir
+// and then the folder if that emptied it; and the regular files
+// FILE.pwdb-XXXXXX, with nothing, .pag or .dir after it, that earlier
+// versions built in.
 
 bool is_temporary(std::string_view name, std::string_view base)
 {
@@ -110,12 +136,47 @@ bool is_temporary(std::string_view name, std::string_view base)
 	return name.empty() || name == ".pag" || name == ".dir";
 }
 
+// Opens the lock file, making it when missing: made only with O_EXCL, and
+// an existing one opened without following a link. -1 with errno.
+int open_lock(const std::string &path)
+{
+	for (int tries = 0; tries < 3; tries++) {
+		int fd =
+		    ::open(path.c_str(),
+		           O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+		if (fd >= 0 || errno != EEXIST)
+			return fd;
+		fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+		if (fd >= 0 || errno != ENOENT)
+			return fd;
+	}
+	return -1;
+}
+
+// Removes a killed build's private folder name in the folder dfd: its
+// files, then the folder, only when the folder opened without following a
+// link is this user's with no rights for others.
+void remove_build_folder(int dfd, const char *name, const std::string &base)
+{
+	int fd = ::openat(dfd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd < 0)
+		return;
+	struct stat st = {};
+	bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
+	if (ours) {
+		(void)::unlinkat(fd, (base + ".pag").c_str(), 0);
+		(void)::unlinkat(fd, (base + ".dir").c_str(), 0);
+	}
+	::close(fd);
+	if (ours)
+		(void)::unlinkat(dfd, name, AT_REMOVEDIR);
+}
+
 // Waits for the lock, then cleans up; false, with errno, when the lock file
 // cannot be made or locked. The descriptor stays open until pwdb exits.
 bool lock_and_clean(const std::string &file, const std::string &folder)
 {
-	int fd = ::open((file + ".pwdb.lock").c_str(),
-	                O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+	int fd = open_lock(file + ".pwdb.lock");
 	if (fd < 0)
 		return false;
 	struct stat st = {};
@@ -129,11 +190,16 @@ bool lock_and_clean(const std::string &file, const std::string &folder)
 	}
 	std::string base = file.substr(file.find_last_of('/') + 1);
 	if (DIR *d = ::opendir(folder.c_str())) {
-		while (const dirent *entry = ::readdir(d))
-			if (is_temporary(entry->d_name, base) &&
-			    ::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 &&
-			    S_ISREG(st.st_mode))
+		while (const dirent *entry = ::readdir(d)) {
+			if (!is_temporary(entry->d_name, base) ||
+			    ::fstatat(::dirfd(d), entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 ||
+			    st.st_uid != ::geteuid())
+				continue;
+			if (S_ISDIR(st.st_mode))
+				remove_build_folder(::dirfd(d), entry->d_name, base);
+			else if (S_ISREG(st.st_mode))
 				(void)::unlinkat(::dirfd(d), entry->d_name, 0);
+		}
 		::closedir(d);
 	}
 	return true;
@@ -149,10 +215,12 @@ void usage(FILE *to)
 	                 "password file FILE (default /etc/passwd): every line the account\n"
 	                 "lookup accepts, stored under its login name and under its uid, the\n"
 	                 "first line winning where two share either. The new database is\n"
-	                 "written beside FILE and renamed into place when complete.\n"
+	                 "written in a private folder beside FILE and renamed into place\n"
+	                 "when complete.\n"
 	                 "\n"
 	                 "  -c, --check  report every account where the database and FILE\n"
-	                 "               disagree, and exit 1 when any does\n"
+	                 "               disagree, and exit 1 when any does; report a login\n"
+	                 "               and a uid that share a key\n"
 	                 "  --help       show this help\n"
 	                 "  --version    show the version\n"
 	                 "\n"
@@ -241,55 +309,159 @@ int bucket_size(off_t file_bytes)
 	return size;
 }
 
+// Checks that file can be read, before anything is made beside it (the
+// lock), so that a wrong name leaves nothing behind; 0, or the exit status.
+int readable(const std::string &file)
+{
+	static account::flat::Reader reader;
+	if (!account::flat::open(reader, file.c_str()))
+		return cannot_open(file);
+	account::flat::close(reader);
+	return EX_OK;
+}
+
+// Makes the private folder of this build beside file, opens it, and sets
+// the names in it (tmp_*, shown_pag); the reason, or nullptr. The
+// descriptor stays open until pwdb exits.
+const char *make_build_folder(const std::string &file)
+{
+	std::string folder = file + ".pwdb-XXXXXX";
+	std::string base = file.substr(file.find_last_of('/') + 1);
+	if (folder.size() >= sizeof tmp_folder)
+		return std::strerror(ENAMETOOLONG);
+	std::memcpy(tmp_folder, folder.c_str(), folder.size() + 1);
+	if (::mkdtemp(tmp_folder) == nullptr) {
+		tmp_folder[0] = '\0';
+		return std::strerror(errno);
+	}
+	int fd = ::open(tmp_folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	struct stat st = {};
+	if (fd < 0 || ::fstat(fd, &st) != 0)
+		return std::strerror(errno);
+	if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0)
+		return "replaced by another while it was made";
+	char through[64];
+	std::snprintf(through, sizeof through, "/proc/self/fd/%d", fd);
+	struct stat via = {};
+	if (::stat(through, &via) != 0 || via.st_dev != st.st_dev || via.st_ino != st.st_ino)
+		return "cannot be reached through /proc/self/fd (is /proc mounted?)";
+	std::snprintf(tmp_base, sizeof tmp_base, "%s/%s", through, base.c_str());
+	std::snprintf(tmp_pag, sizeof tmp_pag, "%s.pag", tmp_base);
+	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
+	shown_pag = std::string(tmp_folder) + "/" + base + ".pag";
+	return nullptr;
+}
+
+// Gives a finished file in the private folder its mode, by descriptor, and
+// syncs it; false, with errno, on failure.
+bool seal(const char *path, mode_t mode)
+{
+	int fd = ::open(path, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+	if (fd < 0)
+		return false;
+	bool ok = ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
+	int e = errno;
+	::close(fd);
+	errno = e;
+	return ok;
+}
+
+// Unpacks the record stored under key into got (strings in buf); false
+// when there is none or it is malformed.
+bool fetch_record(DBM *db, std::string_view key, char *buf, std::size_t size, passwd *got)
+{
+	datum v = ::dbm_fetch(db, as_datum(key));
+	char flag = 0;
+	return v.dptr != nullptr && v.dsize >= 0 &&
+	       account::record::unpack(v.dptr, static_cast<std::size_t>(v.dsize), buf, size, got,
+	                               &flag);
+}
+
+// The words for a login and a uid that share one key; the lookups of the
+// one not stored under it (by_name: the login's) read the password file.
+std::string shared_key(const char *login, uid_t uid, const char *uid_login, bool by_name)
+{
+	return "login \"" + std::string(login) + "\" and uid " + std::to_string(uid) + " (\"" +
+	       uid_login + "\") share one database key; lookups of the " +
+	       (by_name ? "login" : "uid") + " read the file";
+}
+
+// After storing pw under key was refused because the key is taken: when
+// the record there is not pw's own kind (another line of the same name
+// when by_name, of the same uid otherwise), a name and a uid share the key,
+// and standard error says so.
+void report_shared_key(DBM *db, std::string_view key, const passwd &pw, bool by_name,
+                       const std::string &file)
+{
+	char buf[account::flat::line_size];
+	passwd got{};
+	if (!fetch_record(db, key, buf, sizeof buf, &got))
+		return;
+	std::string what;
+	if (by_name && std::strcmp(got.pw_name, pw.pw_name) != 0)
+		what = shared_key(pw.pw_name, got.pw_uid, got.pw_name, true);
+	else if (!by_name && got.pw_uid != pw.pw_uid)
+		what = shared_key(got.pw_name, pw.pw_uid, pw.pw_name, false);
+	if (!what.empty())
+		std::fprintf(stderr, "%s: %s: %s\n", progname, file.c_str(), what.c_str());
+}
+
+// Stores value under key unless the key is taken; false on a failure.
+bool store(DBM *db, std::string_view key, const std::string &value, const passwd &pw, bool by_name,
+           const std::string &file)
+{
+	int r = ::dbm_store(db, as_datum(key), as_datum(value), DBM_INSERT);
+	if (r == 1)
+		report_shared_key(db, key, pw, by_name, file);
+	return r >= 0;
+}
+
 int build(const std::string &file)
 {
+	if (int status = readable(file); status != EX_OK)
+		return status;
+	if (!lock_and_clean(file, folder_of(file)))
+		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
+	// Opened only now, holding the lock: what is read is what is published
+	// unless a later builder, which reads a later file, replaces it.
 	static account::flat::Reader reader;
 	if (!account::flat::open(reader, file.c_str()))
 		return cannot_open(file);
 	struct stat st = {};
 	if (::fstat(reader.fd, &st) != 0)
 		return fail(file, std::strerror(errno), EX_IOERR);
-	if (!lock_and_clean(file, folder_of(file)))
-		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
 
-	std::string base = file + ".pwdb-XXXXXX";
-	if (base.size() >= sizeof tmp_base)
-		return fail(file, "path too long", EX_CANTCREAT);
-	std::memcpy(tmp_base, base.c_str(), base.size() + 1);
 	for (int sig : {SIGHUP, SIGINT, SIGTERM})
 		::signal(sig, on_signal);
-	int fd = ::mkstemp(tmp_base);
-	if (fd < 0) {
-		tmp_base[0] = '\0';
-		return fail(file + ".pag", std::strerror(errno), EX_CANTCREAT);
+	if (const char *reason = make_build_folder(file)) {
+		remove_temporaries();
+		return fail(tmp_folder[0] != '\0' ? tmp_folder : file + ".pwdb-XXXXXX", reason,
+		            EX_CANTCREAT);
 	}
-	::close(fd);
-	std::snprintf(tmp_pag, sizeof tmp_pag, "%s.pag", tmp_base);
-	std::snprintf(tmp_dir, sizeof tmp_dir, "%s.dir", tmp_base);
 
-	mode_t mode = st.st_mode & 0666;
+	// Readable as FILE is, writable by its owner alone: the lookups trust
+	// what the database holds.
+	mode_t mode = st.st_mode & 0644;
 	// The .pag file is made first with buckets sized for the file (the
 	// ndbm interface cannot choose them); ndbm then adds the .dir file.
-	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB,
-	                            static_cast<int>(mode), nullptr);
+	GDBM_FILE pag = ::gdbm_open(tmp_pag, bucket_size(st.st_size), GDBM_NEWDB, 0600, nullptr);
 	if (pag == nullptr) {
 		int e = errno != 0 ? errno : EIO;
 		remove_temporaries();
-		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+		return fail(shown_pag, std::strerror(e), EX_CANTCREAT);
 	}
 	::gdbm_close(pag);
-	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, static_cast<int>(mode));
+	DBM *db = ::dbm_open(tmp_base, O_RDWR | O_CREAT, 0600);
 	if (db == nullptr) {
 		int e = errno;
 		remove_temporaries();
-		return fail(tmp_pag, std::strerror(e), EX_CANTCREAT);
+		return fail(shown_pag, std::strerror(e), EX_CANTCREAT);
 	}
 	bool store_failed = false;
 	bool read_ok = each_account(reader, [&](const passwd &pw) {
 		std::string value = account::record::pack(pw, 0);
-		std::string uid = account::record::uid_key(pw.pw_uid);
-		if (::dbm_store(db, as_datum(pw.pw_name), as_datum(value), DBM_INSERT) < 0 ||
-		    ::dbm_store(db, as_datum(uid), as_datum(value), DBM_INSERT) < 0)
+		if (!store(db, pw.pw_name, value, pw, true, file) ||
+		    !store(db, account::record::uid_key(pw.pw_uid), value, pw, false, file))
 			store_failed = true;
 	});
 	int read_errno = reader.error;
@@ -300,10 +472,9 @@ int build(const std::string &file)
 	if (!read_ok)
 		status = fail(file, std::strerror(read_errno), EX_IOERR);
 	else if (store_failed)
-		status = fail(tmp_pag, "cannot store a record", EX_IOERR);
-	else if (::chmod(tmp_pag, mode) != 0 || ::chmod(tmp_dir, mode) != 0 ||
-	         !sync_path(tmp_pag, 0) || !sync_path(tmp_dir, 0))
-		status = fail(tmp_pag, std::strerror(errno), EX_IOERR);
+		status = fail(shown_pag, "cannot store a record", EX_IOERR);
+	else if (!seal(tmp_pag, mode) || !seal(tmp_dir, mode))
+		status = fail(shown_pag, std::strerror(errno), EX_IOERR);
 	else if (::rename(tmp_dir, (file + ".dir").c_str()) != 0)
 		status = fail(file + ".dir", std::strerror(errno), EX_CANTCREAT);
 	else if (::rename(tmp_pag, (file + ".pag").c_str()) != 0)
@@ -317,26 +488,72 @@ int build(const std::string &file)
 // One line of the check report.
 void differ(const std::string &file, const std::string &what, const char *how)
 {
-	std::printf("%s: %s: %s %s\n", progname, file.c_str(), what.c_str(), how);
+	std::printf("%s: %s: %s%s%s\n", progname, file.c_str(), what.c_str(), *how ? " " : "", how);
 }
 
-// Compares the record under key with pw; a line of the report if they differ.
+// Whether the record under key is pw's.
 bool agrees(DBM *db, std::string_view key, const passwd &pw)
 {
-	datum v = ::dbm_fetch(db, as_datum(key));
-	if (v.dptr == nullptr)
-		return false;
 	char buf[account::flat::line_size];
 	passwd got{};
-	char flag = 0;
-	if (!account::record::unpack(v.dptr, static_cast<std::size_t>(v.dsize), buf, sizeof buf,
-	                             &got, &flag))
+	if (!fetch_record(db, key, buf, sizeof buf, &got))
 		return false;
 	return std::strcmp(got.pw_name, pw.pw_name) == 0 &&
 	       std::strcmp(got.pw_passwd, pw.pw_passwd) == 0 && got.pw_uid == pw.pw_uid &&
 	       got.pw_gid == pw.pw_gid && std::strcmp(got.pw_gecos, pw.pw_gecos) == 0 &&
 	       std::strcmp(got.pw_dir, pw.pw_dir) == 0 &&
 	       std::strcmp(got.pw_shell, pw.pw_shell) == 0;
+}
+
+// Whether the record under the login name key is the record of the uid
+// whose key the name spells (a shared key; *got holds it): then the lookup
+// of the name finds another account's record and reads the file instead.
+bool holds_uid_record(DBM *db, std::string_view key, passwd *got)
+{
+	static char buf[account::flat::line_size];
+	return fetch_record(db, key, buf, sizeof buf, got) && got->pw_name != key &&
+	       account::record::uid_key(got->pw_uid) == key;
+}
+
+// Whether the record under uid's key is the record of the login the key
+// spells (a shared key; *got holds it).
+bool holds_name_record(DBM *db, std::string_view key, uid_t uid, passwd *got)
+{
+	static char buf[account::flat::line_size];
+	return fetch_record(db, key, buf, sizeof buf, got) && got->pw_uid != uid &&
+	       got->pw_name == key;
+}
+
+// Checks the record under pw's login name: 1, with a line of the report,
+// when it is not pw's; 0 when it is, or when it is the record of the uid
+// whose key the name spells (a line saying so).
+int check_name(DBM *db, const passwd &pw, const std::string &file)
+{
+	if (agrees(db, pw.pw_name, pw))
+		return 0;
+	passwd got{};
+	if (holds_uid_record(db, pw.pw_name, &got)) {
+		differ(file, shared_key(pw.pw_name, got.pw_uid, got.pw_name, true), "");
+		return 0;
+	}
+	differ(file, "login \"" + std::string(pw.pw_name) + "\"",
+	       "differs from the database or is missing there");
+	return 1;
+}
+
+// The same for the record under pw's uid key.
+int check_uid(DBM *db, std::string_view key, const passwd &pw, const std::string &file)
+{
+	if (agrees(db, key, pw))
+		return 0;
+	passwd got{};
+	if (holds_name_record(db, key, pw.pw_uid, &got)) {
+		differ(file, shared_key(got.pw_name, pw.pw_uid, pw.pw_name, false), "");
+		return 0;
+	}
+	differ(file, "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
+	       "differs from the database or is missing there");
+	return 1;
 }
 
 int check(const std::string &file)
@@ -354,17 +571,10 @@ int check(const std::string &file)
 	int differences = 0;
 	bool read_ok = each_account(reader, [&](const passwd &pw) {
 		std::string uid = account::record::uid_key(pw.pw_uid);
-		if (names.insert(pw.pw_name).second && !agrees(db, pw.pw_name, pw)) {
-			differ(file, "login \"" + std::string(pw.pw_name) + "\"",
-			       "differs from the database or is missing there");
-			differences++;
-		}
-		if (uids.insert(uid).second && !agrees(db, uid, pw)) {
-			differ(file,
-			       "uid " + std::to_string(pw.pw_uid) + " (\"" + pw.pw_name + "\")",
-			       "differs from the database or is missing there");
-			differences++;
-		}
+		if (names.insert(pw.pw_name).second)
+			differences += check_name(db, pw, file);
+		if (uids.insert(uid).second)
+			differences += check_uid(db, uid, pw, file);
 	});
 	int read_errno = reader.error;
 	account::flat::close(reader);

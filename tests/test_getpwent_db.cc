@@ -2,6 +2,7 @@
 // Unit tests of the account module with a hashed database beside the flat
 // file: databases built by pwdb, and malformed records written directly.
 #include <fcntl.h>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
@@ -131,6 +132,57 @@ TEST_F(Database, PrivilegedRetrievalReadsTheFlatFile)
 	build(flat);
 	EXPECT_STREQ(account::getpwuid(1)->pw_passwd, "hidden");
 }
+
+// A login of four bytes spells a uid's key ("abcd" and 1684234849 on a
+// little-endian host): whichever line pwdb stored first keeps the key, and
+// the lookup of the other finds a record that is not the one asked for; it
+// reads the flat file instead and finds the right account.
+struct Shared {
+	const char *name;
+	bool login_first; // the line of the login comes first
+	int stayopen;
+};
+
+void PrintTo(const Shared &c, std::ostream *os)
+{
+	*os << c.name;
+}
+
+class SharedKey : public Database, public testing::WithParamInterface<Shared> {};
+
+TEST_P(SharedKey, BothLookupsFindTheirAccount)
+{
+	std::uint32_t uid;
+	std::memcpy(&uid, "abcd", 4);
+	std::string login = "abcd:x:7:7:the login:/:\n";
+	std::string owner = "efgh:x:" + std::to_string(uid) + ":1:the uid:/:\n";
+	build(GetParam().login_first ? login + owner : owner + login);
+	ASSERT_EQ(account::setpassent(GetParam().stayopen), 1);
+	for (int round = 0; round < 2; round++) {
+		passwd *pw = account::getpwnam("abcd");
+		ASSERT_NE(pw, nullptr);
+		EXPECT_EQ(pw->pw_uid, 7u);
+		EXPECT_STREQ(pw->pw_gecos, "the login");
+		pw = account::getpwuid(uid);
+		ASSERT_NE(pw, nullptr);
+		EXPECT_STREQ(pw->pw_name, "efgh");
+		EXPECT_STREQ(pw->pw_gecos, "the uid");
+		EXPECT_EQ(name_of(account::getpwuid(7)), "abcd");
+		EXPECT_EQ(name_of(account::getpwnam("efgh")), "efgh");
+	}
+	// Absent from the file too: still none.
+	write(GetParam().login_first ? login : owner);
+	account::endpwent();
+	if (GetParam().login_first)
+		EXPECT_EQ(account::getpwuid(uid), nullptr);
+	else
+		EXPECT_EQ(account::getpwnam("abcd"), nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(Account, SharedKey, testing::Values(
+	Shared{"login_first", true, 0}, Shared{"uid_first", false, 0},
+	Shared{"login_first_stayopen", true, 1}, Shared{"uid_first_stayopen", false, 1}),
+	[](const auto &p) { return std::string(p.param.name); });
 
 struct Malformed {
 	const char *name;
@@ -279,6 +331,25 @@ TEST_F(Database, LargeFileGetsAUsableDatabase)
 	EXPECT_EQ(account::getpwuid(130000), nullptr);
 }
 
+TEST_F(Database, KeptOpenItsMemoryStaysSmall)
+{
+	// A process that keeps the database open (a policy service) and looks
+	// up scattered accounts must not keep a copy of every bucket it read.
+	std::string many;
+	for (int i = 0; i < 30000; i++)
+		many += "user" + std::to_string(i) + ":x:" + std::to_string(100000 + i) +
+		        ":100:User Number " + std::to_string(i) + ",,,:/home/user" + std::to_string(i) +
+		        ":/bin/sh\n";
+	build(many);
+	ASSERT_EQ(account::setpassent(1), 1);
+	ASSERT_NE(account::getpwuid(100000), nullptr);
+	std::size_t before = mallinfo2().uordblks;
+	for (int n = 0, i = 0; n < 3000; n++, i = (i + 7919) % 30000)
+		ASSERT_NE(account::getpwuid(static_cast<uid_t>(100000 + i)), nullptr) << i;
+	std::size_t after = mallinfo2().uordblks;
+	EXPECT_LT(after, before + (1u << 20)) << "heap grew from " << before << " to " << after;
+}
+
 TEST_F(Database, TruncatedDatabaseDoesNotCrash)
 {
 	std::string many;
@@ -332,6 +403,13 @@ TEST_P(DamagedDatabase, FlatFileServes)
 		EXPECT_EQ(account::getpwnam("nobody"), nullptr);
 		account::endpwent();
 	}
+	// An enumeration has the flat file open past its first lines: the scan
+	// that replaces the database starts from the first line all the same.
+	ASSERT_EQ(account::setpassent(1), 1);
+	for (const char *name : {"u0", "u1", "u2"})
+		ASSERT_EQ(name_of(account::getpwent()), name);
+	EXPECT_EQ(name_of(account::getpwuid(0)), "u0");
+	EXPECT_EQ(name_of(account::getpwnam("u1")), "u1");
 }
 
 INSTANTIATE_TEST_SUITE_P(Account, DamagedDatabase, testing::Values(

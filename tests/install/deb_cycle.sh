@@ -74,6 +74,7 @@ out=$(login)
 case $out in *"NO MORE MAIL"*in) ;; *) no "a login with the hook said: [$out]" ;; esac
 /usr/sbin/pwdb || no "pwdb failed"
 [ -e /etc/passwd.pag ] && [ -e /etc/passwd.dir ] || no "pwdb made no database"
+[ -e /etc/passwd.pwdb.lock ] || no "pwdb took no lock"
 
 apt remove spoolnag libboxquota-dev libpam-spoolnag
 [ "$(version spoolnag)" = "$VERSION rc " ] || no "after remove: $(version spoolnag)"
@@ -99,7 +100,8 @@ for p in spoolnag libboxquota-dev libpam-spoolnag; do
 		[ -e "$f" ] && [ ! -d "$f" ] && no "$f stays after purge"
 	done < /tmp/files.$p
 done
-for f in /etc/passwd.pag /etc/passwd.dir /etc/systemd/system/paths.target.wants/pwdb.path; do
+for f in /etc/passwd.pag /etc/passwd.dir /etc/passwd.pwdb.lock \
+    /etc/systemd/system/paths.target.wants/pwdb.path; do
 	[ -e "$f" ] && no "$f stays after purge"
 done
 echo cycle done
