@@ -47,7 +47,7 @@ extern "C" {
 #include "dbfiles.h"
 #include "decimal.h"
 #include "flatfile.h"
-#include "paths.h"
+#include "sitepaths.h"
 #include "pwrecord.h"
 #include "regular.h"
 
@@ -55,7 +55,7 @@ namespace account {
 namespace {
 
 // --- private state -------------------------------------------------------
-const char *_pw_file = spool::passwd_file; // flat file, also the database path
+const char *_pw_file = site::passwd_file; // flat file, also the database path
 DBM *_pw_db = nullptr;                     // the open hashed database, or none
 char _pw_flag;                             // flag byte of the last record unpacked
 flat::Reader flat_stream;                  // storage behind _pw_fp

@@ -41,9 +41,9 @@
 #include <boxquota.h>
 
 /* The mail spool. Its one authoritative definition is spool_dir in
- * spool/paths.h of the spoolnag sources; this example repeats it so that it
- * stays a self-contained C program, and the spoolnag test suite holds the
- * two to each other. */
+ * common/sitepaths.h of the spoolnag sources; this example repeats it so
+ * that it stays a self-contained C program, and the spoolnag test suite
+ * holds the two to each other. */
 static const char spool_dir[] = "/var/mail/";
 
 /* SIZE: decimal digits only, saturated at INT_MAX. 0 when malformed. */

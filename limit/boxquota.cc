@@ -26,7 +26,7 @@
 
 #include <cstdio>
 
-#include "paths.h"
+#include "sitepaths.h"
 #include "readconfig.h"
 #include "regular.h"
 #include "rule.h"
@@ -34,7 +34,7 @@
 namespace {
 
 // --- private state -------------------------------------------------------
-const char *config_path = spool::limit_file;
+const char *config_path = site::limit_file;
 int MinUser = -1; // -1: not loaded yet; 0: the limit applies to nobody
 int MaxSize = -1; // largest permitted size; 0: no limit
 

@@ -57,7 +57,7 @@ extern "C" {
 #include "dbfiles.h"
 #include "flatfile.h"
 #include "opterror.h"
-#include "paths.h"
+#include "sitepaths.h"
 #include "pwpack.h"
 #include "pwrecord.h"
 #include "regular.h"
@@ -624,7 +624,7 @@ int main(int argc, char **argv)
 		usage(stderr);
 		return EX_USAGE;
 	}
-	std::string path = optind < argc ? argv[optind] : spool::passwd_file;
+	std::string path = optind < argc ? argv[optind] : site::passwd_file;
 	if (path.empty()) {
 		std::fprintf(stderr, "%s: empty file name\n", progname);
 		return EX_USAGE;

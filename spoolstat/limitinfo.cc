@@ -13,7 +13,7 @@
 #include <cstdio>
 
 #include "boxquota.h"
-#include "paths.h"
+#include "sitepaths.h"
 #include "readconfig.h"
 #include "regular.h"
 #include "rule.h"
@@ -56,7 +56,7 @@ Limit configured()
 	Limit l;
 	l.min_user = MinLimitUid();
 	l.max_size = MailLimit();
-	l.off = explain(spool::limit_file, l.min_user, l.max_size, &l.err);
+	l.off = explain(site::limit_file, l.min_user, l.max_size, &l.err);
 	return l;
 }
 

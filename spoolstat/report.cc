@@ -13,7 +13,7 @@
 
 #include "escape.h"
 #include "figures.h"
-#include "paths.h"
+#include "sitepaths.h"
 #include "regular.h"
 
 namespace report {
@@ -101,7 +101,7 @@ void put_warnings(std::FILE *out, const Summary &s)
 
 std::string off_text(const limitinfo::Limit &limit)
 {
-	std::string file = spool::limit_file;
+	std::string file = site::limit_file;
 	switch (limit.off) {
 	case Off::none:
 		break;

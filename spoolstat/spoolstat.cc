@@ -32,7 +32,7 @@
 #include "limitinfo.h"
 #include "listing.h"
 #include "options.h"
-#include "paths.h"
+#include "sitepaths.h"
 #include "regular.h"
 #include "report.h"
 #include "warnings.h"
@@ -86,8 +86,8 @@ int main(int argc, char *argv[])
 	}
 
 	// getpwent answers "no more accounts" for a file it cannot open too.
-	if (int err = census::unreadable(spool::passwd_file)) {
-		std::fprintf(stderr, "spoolstat: %s: %s\n", spool::passwd_file,
+	if (int err = census::unreadable(site::passwd_file)) {
+		std::fprintf(stderr, "spoolstat: %s: %s\n", site::passwd_file,
 		             regular::describe(err));
 		return census::exit_code(err);
 	}
@@ -98,9 +98,9 @@ int main(int argc, char *argv[])
 	                    ? limitinfo::proposed(opt.proposal.min_user, opt.proposal.max_size)
 	                    : limitinfo::configured();
 	summary.percent = opt.percent;
-	summary.database = warnings::database(spool::passwd_file);
-	warnings::add_database(summary.database, spool::passwd_file, &summary.warnings);
-	warnings::add_limit_file(spool::limit_file, &summary.warnings);
+	summary.database = warnings::database(site::passwd_file);
+	warnings::add_database(summary.database, site::passwd_file, &summary.warnings);
+	warnings::add_limit_file(site::limit_file, &summary.warnings);
 	census::Result result = census::take(summary.limit);
 	summary.limited = result.accounts.size();
 	summary.over = result.over;

@@ -14,7 +14,7 @@ boxquota.h|OverMailLimit(1, 2)
 rule.h|limit::over(1, 1, 1, 2)
 readconfig.h|limit::read_values(nullptr, nullptr)
 boxquota_seam.h|(BoxquotaTestReset(nullptr), 0)
-paths.h|spool::limit_file[0]
+sitepaths.h|site::limit_file[0]
 decimal.h|decimal::leading_int("1")
 mailbox.h|mailbox::limit_size(1)
 getpwent.h|account::getpwuid(0) != nullptr

@@ -42,7 +42,7 @@ fi
 # Internal headers and libraries stay in the build.
 leaked=$(find "$STAGE" \( -name rule.h -o -name boxquota_seam.h -o -name readconfig.h \
     -o -name 'libaccount*' -o -name 'libmailbox*' -o -name getpwent.h \
-    -o -name 'libspool*' -o -name paths.h -o -name mailbox.h -o -name decimal.h \
+    -o -name 'libspool*' -o -name sitepaths.h -o -name mailbox.h -o -name decimal.h \
     -o -name 'libboxquota_seam*' \) -print)
 expect_eq "internal files installed" "" "$leaked"
 

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// paths.h - the fixed places of a mail host, defined once for the whole
+// sitepaths.h - the fixed places of a mail host, defined once for the whole
 // system: the mail spool, the limit configuration file in it, and the
 // password file. Every program and library of the system takes them from
 // here; moving the spool means changing this file alone. (The delivery-side
@@ -8,12 +8,12 @@
 //
 // Header-only, constants with internal linkage: libboxquota.a compiles this
 // in and still exports nothing but its three functions.
-#ifndef SPOOL_PATHS_H
-#define SPOOL_PATHS_H
+#ifndef COMMON_SITEPATHS_H
+#define COMMON_SITEPATHS_H
 
 #include <string_view>
 
-namespace spool {
+namespace site {
 
 // The mail spool: a user's system mailbox is this folder followed by the
 // login name.
@@ -27,6 +27,6 @@ static_assert(std::string_view(limit_file).starts_with(spool_dir),
 // The password file, and the base name of its hashed database beside it.
 constexpr char passwd_file[] = "/etc/passwd";
 
-} // namespace spool
+} // namespace site
 
 #endif

@@ -7,11 +7,11 @@
 #include <cstddef>
 #include <ctime>
 
-#include "paths.h"
+#include "sitepaths.h"
 
 namespace mailbox {
 
-using spool::spool_dir;
+using site::spool_dir;
 // Room for the path with its terminator: login names of up to 1013
 // characters fit.
 inline constexpr std::size_t path_size = 1024;
