@@ -16,7 +16,8 @@
 #   2. in-process (Google Benchmark): the same lookups, repeated;
 #   3. boxpolicy: RCPT requests per second on one connection, as Postfix
 #      asks (one request, its answer, the next), at 1,000 and 100,000
-#      accounts, on the flat file and with the database, and its peak memory.
+#      accounts, on the flat file and with the database, and its peak memory;
+#      and socketmap lookups per second, as local(8) asks, with the database.
 # The C library and spoolnag read the fixed paths: as root, each runs in a
 # private mount namespace with the test files bound over /etc/passwd and
 # /var/mail, as an ordinary user (setpriv); the host's files are never
@@ -126,9 +127,11 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 		for n in $policy_sizes; do
 			# none: the recipients are at a domain it is not given, so it
 			# answers without a lookup: the floor of the protocol itself.
-			for kind in flat db none; do
-				dir=$data/$n/$kind domain=example.org
+			# lookup: socketmap lookups, as local(8) asks, with the database.
+			for kind in flat db none lookup; do
+				dir=$data/$n/$kind domain=example.org mode=
 				[ $kind = none ] && dir=$data/$n/db domain=example.net
+				[ $kind = lookup ] && dir=$data/$n/db mode=-s
 				# boxpolicy reads the fixed /etc/passwd: the folder is bound
 				# over /etc, with the loader's cache for the programs.
 				cp /etc/ld.so.cache "$dir/"
@@ -136,7 +139,7 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 					mount --bind "$1" /etc && mount --bind "$2" /var/mail || exit 99
 					shift 2
 					exec setpriv --reuid=65534 --regid=65534 --clear-groups "$@"' sh \
-					"$dir" "$pmail" "$bin/policy_bench" "$policy_seconds" "$n" \
+					"$dir" "$pmail" "$bin/policy_bench" $mode "$policy_seconds" "$n" \
 					-- "$top/build/policy/boxpolicy" "$domain") || status=1
 				echo "$n $kind $line" | tee -a "$data/policy.out"
 			done
@@ -145,11 +148,12 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 	echo "boxpolicy, median of the runs:"
 	echo "  accounts  lookup      requests/s  peak RSS KiB"
 	for n in $policy_sizes; do
-		for kind in flat db none; do
+		for kind in flat db none lookup; do
 			awk -v n="$n" -v k="$kind" '$1 == n && $2 == k { print $7, $13 }' "$data/policy.out" |
 				sort -n | awk -v n="$n" -v k="$kind" '{ r[NR] = $1; m[NR] = $2 }
 				END { printf "  %8d  %-9s  %11.0f  %12d\n", n,
-					k == "db" ? "database" : k == "flat" ? "flat file" : "none",
+					k == "db" ? "database" : k == "flat" ? "flat file" :
+					k == "lookup" ? "socketmap" : "none",
 					r[int((NR + 1) / 2)], m[int((NR + 1) / 2)] }'
 		done
 	done
