@@ -117,7 +117,8 @@ bool look_up(int fd, long k, bool *refused)
 			return false;
 		got += static_cast<std::size_t>(n);
 		if (const void *colon = std::memchr(buf, ':', got); want == 0 && colon != nullptr) {
-			std::size_t at = static_cast<std::size_t>(static_cast<const char *>(colon) - buf);
+			std::size_t at =
+			    static_cast<std::size_t>(static_cast<const char *>(colon) - buf);
 			want = at + 2 + std::strtoul(buf, nullptr, 10);
 		}
 	}
@@ -145,7 +146,8 @@ int main(int argc, char *argv[])
 		argc--;
 	}
 	if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
-		std::fputs("usage: policy_bench [-s] SECONDS ACCOUNTS -- PROGRAM [ARG...]\n", stderr);
+		std::fputs("usage: policy_bench [-s] SECONDS ACCOUNTS -- PROGRAM [ARG...]\n",
+		           stderr);
 		return EX_USAGE;
 	}
 	auto ask_one = lookups ? look_up : ask;

@@ -38,9 +38,11 @@ std::string model(std::string_view in)
 	for (std::size_t pos = 0; pos < in.size();) {
 		std::size_t digits = 0;
 		std::size_t length = 0;
-		while (pos + digits < in.size() && in[pos + digits] >= '0' && in[pos + digits] <= '9') {
+		while (pos + digits < in.size() && in[pos + digits] >= '0' &&
+		       in[pos + digits] <= '9') {
 			length = std::min<std::size_t>(
-			    length * 10 + static_cast<std::size_t>(in[pos + digits] - '0'), max + 1);
+			    length * 10 + static_cast<std::size_t>(in[pos + digits] - '0'),
+			    max + 1);
 			digits++;
 		}
 		if (length > max || digits > 21)
@@ -63,7 +65,8 @@ std::string model(std::string_view in)
 		std::size_t space = text.find(' ');
 		if (space == std::string_view::npos || space == 0)
 			return out + fault_name(Fault::malformed);
-		out += std::string(text.substr(0, space)) + "|" + std::string(text.substr(space + 1)) + ";";
+		out += std::string(text.substr(0, space)) + "|" +
+		       std::string(text.substr(space + 1)) + ";";
 		pos = data + length + 1;
 	}
 	return out + fault_name(Fault::none);

@@ -56,13 +56,13 @@ Fault line_fault(std::string_view line)
 Fault read_fault(std::string_view line)
 {
 	std::string_view name = line.substr(0, line.find('='));
-	bool read = name == "request" || name == "protocol_state" || name == "recipient" ||
+	bool used = name == "request" || name == "protocol_state" || name == "recipient" ||
 	            name == "recipient_count" || name == "size";
 	bool control = std::any_of(line.begin(), line.end(), [](char c) {
 		auto u = static_cast<unsigned char>(c);
 		return u < 0x20 || u == 0x7f;
 	});
-	return read && control ? Fault::binary : Fault::none;
+	return used && control ? Fault::binary : Fault::none;
 }
 
 // A request as its lines are read.

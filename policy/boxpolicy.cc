@@ -115,8 +115,8 @@ void note_blind(const judge::Verdict &v)
 }
 
 // Answers every complete policy request the reader holds, into out.
-void answer_requests(request::Reader &reader, const options::Options &opt,
-                     accounts::System &boxes, std::string &out)
+void answer_requests(request::Reader &reader, const options::Options &opt, accounts::System &boxes,
+                     std::string &out)
 {
 	request::Request req;
 	while (reader.next(&req)) {
@@ -130,8 +130,8 @@ void answer_requests(request::Reader &reader, const options::Options &opt,
 
 // Answers every complete lookup the reader holds, into out. Only the map
 // boxquota is served; any other name is not found.
-void answer_lookups(netstring::Reader &reader, const options::Options &opt,
-                    accounts::System &boxes, std::string &out)
+void answer_lookups(netstring::Reader &reader, const options::Options &opt, accounts::System &boxes,
+                    std::string &out)
 {
 	netstring::Lookup look;
 	while (reader.next(&look)) {
@@ -148,15 +148,15 @@ void answer_lookups(netstring::Reader &reader, const options::Options &opt,
 // Answers requests from reader (a policy or a netstring reader) until the
 // connection ends, starting with the bytes already read; the exit status.
 template <class Reader, class Answer>
-int converse(Reader &reader, std::string_view first, const options::Options &opt,
-             Answer answer_all)
+int converse(Reader &reader, std::string_view first, const options::Options &opt, Answer answer_all)
 {
 	accounts::System boxes;
 	std::string out;
+	using Fault = decltype(reader.fault());
 	auto log_fault = [&] {
 		syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
 	};
-	while (!first.empty() && reader.fault() == decltype(reader.fault()){}) {
+	while (!first.empty() && reader.fault() == Fault::none) {
 		std::span<char> space = reader.space();
 		std::size_t n = std::min(space.size(), first.size());
 		first.copy(space.data(), n);
@@ -175,7 +175,7 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 			}
 			out.clear();
 		}
-		if (reader.fault() != decltype(reader.fault()){}) {
+		if (reader.fault() != Fault::none) {
 			log_fault();
 			return 1;
 		}
@@ -186,7 +186,7 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 			break;
 		case Input::end:
 			reader.end();
-			if (reader.fault() == decltype(reader.fault()){})
+			if (reader.fault() == Fault::none)
 				return 0;
 			log_fault();
 			return 1;

@@ -92,12 +92,12 @@ bool Reader::next(Lookup *out)
 			return false;
 		}
 	}
-	std::size_t space = text.find(' ');
-	if (space == std::string_view::npos || space == 0) {
+	std::size_t blank = text.find(' ');
+	if (blank == std::string_view::npos || blank == 0) {
 		fault_ = Fault::malformed;
 		return false;
 	}
-	*out = Lookup{text.substr(0, space), text.substr(space + 1)};
+	*out = Lookup{text.substr(0, blank), text.substr(blank + 1)};
 	begin_ += data + length + 1;
 	return true;
 }
