@@ -17,8 +17,8 @@
 # (an alias, refused at RCPT by the router through verify; a .forward of
 # another user; a message submitted with exim -bm; a bounce) fails at
 # routing and leaves it byte for byte as it was, while the same roads into
-# alice's deliver; once a message has taken alice over the limit, nothing
-# more lands by any road. BOXPOLICY_SOCKET names another service: one run
+# alice's deliver; once a message to two recipients has taken alice over
+# the limit, nothing more lands by any road. BOXPOLICY_SOCKET names another service: one run
 # with -t defers (452 4.2.2 at RCPT, a deferred delivery for exim -bm); one
 # that is not there lets the mail through, as the examples document.
 . "$(dirname "$0")/lib.sh"
@@ -132,11 +132,15 @@ if [ "${1-}" = inside ]; then
 		echo "ok: alice by $road: delivered"
 	done
 
-	# A message takes alice over the limit; nothing more lands after it.
+	# Two recipients, no SIZE=: the message takes alice over the limit;
+	# nothing more lands after it.
 	size=$(stat -c %s /var/mail/alice)
-	printf 'Subject: over-%s\n\n%s\n' "$mark" "$(head -c $((20000 - size + 1000)) /dev/zero | tr '\0' x)" |
-		exim4 -odq -f s@example.net -bm alice || fail "exim -bm alice"
+	steps="mail:s@example.net rcpt:alice@example.org rcpt:carol@example.org
+		data:$((20000 - size + 1000)):two-$mark"
+	out=$(exim_session) || fail "exim -bs: $out"
+	expect "two recipients: accepted" '^data:[0-9]+:two-[^ ]* -> 250 ' "$out"
 	wait_for 30 delivered || fail "the queue did not empty"
+	grep -q "two-$mark" /var/mail/alice || fail "the two-recipient message did not reach alice"
 	[ "$(stat -c %s /var/mail/alice)" -gt 20000 ] || fail "/var/mail/alice is not over the limit"
 	alice=$(snapshot_of /var/mail/alice)
 	roads alice help grace "$mark-full" >/dev/null
