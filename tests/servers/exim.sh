@@ -17,7 +17,8 @@
 # (an alias, refused at RCPT by the router through verify; a .forward of
 # another user; a message submitted with exim -bm; a bounce) fails at
 # routing and leaves it byte for byte as it was, while the same roads into
-# alice's deliver; once a message to two recipients has taken alice over
+# alice's deliver; mail to a user with a .forward follows it even when her
+# own mailbox is full; once a message to two recipients has taken alice over
 # the limit, nothing more lands by any road. BOXPOLICY_SOCKET names another service: one run
 # with -t defers (452 4.2.2 at RCPT, a deferred delivery for exim -bm); one
 # that is not there lets the mail through, as the examples document.
@@ -131,6 +132,16 @@ if [ "${1-}" = inside ]; then
 			fail "alice by $road: not delivered: $(tail -n 20 "$WORK/exim/log/mainlog")"
 		echo "ok: alice by $road: delivered"
 	done
+
+	# A user with a .forward is left to it, even with a full mailbox of
+	# her own: what it sends away never lands there.
+	head -c 30000 /dev/zero | tr '\0' g >/var/mail/grace
+	chown 1005:8 /var/mail/grace
+	submit s@example.net grace "$mark-forwarder-full"
+	wait_for 30 delivered || fail "the queue did not empty"
+	grep -q "^Subject: $mark-forwarder-full" /var/mail/alice ||
+		fail "mail to grace, whose mailbox is full, did not follow her .forward"
+	echo "ok: a user with a .forward and a full mailbox: the mail follows the .forward"
 
 	# Two recipients, no SIZE=: the message takes alice over the limit;
 	# nothing more lands after it.
