@@ -15,9 +15,10 @@
 # no SIZE= was given. Every other road into bob's full mailbox (an alias, a
 # message submitted with sendmail(1), another user's .forward, a bounce)
 # is refused at delivery and leaves it byte for byte as it was, while the
-# same roads into alice's deliver. A message to two recipients takes alice
-# over the limit; after it nothing more lands in her mailbox by any road,
-# and spoolnag run as alice warns. Then the policy service is broken: the
+# same roads into alice's deliver; mail to a user with a .forward follows
+# it even when her own mailbox is full. A message to two recipients takes
+# alice over the limit; after it nothing more lands in her mailbox by any
+# road, and spoolnag run as alice warns. Then the policy service is broken: the
 # SMTP check lets mail through (fail open), but local(8) keeps it in the
 # queue (fail safe) and, once the service is back, delivers the message to
 # a user within the limit and bounces the one to the full mailbox.
@@ -108,6 +109,18 @@ if [ "${1-}" = inside ]; then
 			fail "alice by $road: not delivered: $(tail -n 20 "$WORK/postfix/maillog")"
 		echo "ok: alice by $road: delivered"
 	done
+
+	# A user with a .forward is left to it, even with a full mailbox of
+	# her own: local(8) asks the table only for mail it puts in a mailbox.
+	head -c 30000 /dev/zero | tr '\0' g >/var/mail/grace
+	chown 1005:8 /var/mail/grace
+	submit s@example.net grace "$mark-forwarder-full"
+	wait_for 60 queue_empty || fail "the queue did not empty"
+	grep -q "^Subject: $mark-forwarder-full" /var/mail/alice ||
+		fail "mail to grace, whose mailbox is full, did not follow her .forward"
+	echo "ok: a user with a .forward and a full mailbox: the mail follows the .forward"
+	# (The SMTP check refuses her at RCPT: it knows nothing of .forward.)
+	rm /var/mail/grace
 
 	# Two recipients, no SIZE=: not judged at the end of the data; the
 	# message takes alice over the limit, and after it nothing more lands.
