@@ -25,10 +25,13 @@
 # boxpolicy's refusals reach syslog.
 . "$(dirname "$0")/lib.sh"
 
+# pfx COMMAND [ARG...]: one of Postfix's commands, on this instance.
 pfx()
 {
+	command=$1
+	shift
 	MAIL_CONFIG=$WORK/postfix/conf LD_LIBRARY_PATH=$DEBS/postfix/usr/lib/postfix \
-		"$DEBS/postfix/usr/sbin/$@"
+		"$DEBS/postfix/usr/sbin/$command" "$@"
 }
 
 # submit FROM TO MARK: a small message submitted on the host with sendmail(1).
@@ -53,8 +56,8 @@ queue_empty()
 # empty.
 roads()
 {
-	out=$(smtp 2525 -- mail:s@example.net rcpt:$2@example.org data:600:$4-alias \
-		rset mail:s@example.net rcpt:$3@example.org data:600:$4-forward)
+	out=$(smtp 2525 -- mail:s@example.net "rcpt:$2@example.org" "data:600:$4-alias" \
+		rset mail:s@example.net "rcpt:$3@example.org" "data:600:$4-forward")
 	expect "$1, alias: accepted at SMTP" "^data:600:$4-alias -> 250 " "$out"
 	expect "$1, .forward: accepted at SMTP" "^data:600:$4-forward -> 250 " "$out"
 	submit s@example.net "$1" "$4-sendmail"
