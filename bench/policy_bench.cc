@@ -2,22 +2,24 @@
 // policy_bench - boxpolicy's answers per second on one connection, and its
 // memory.
 //
-// Usage: policy_bench SECONDS ACCOUNTS -- PROGRAM [ARG...]
+// Usage: policy_bench [-s] SECONDS ACCOUNTS -- PROGRAM [ARG...]
 // Starts PROGRAM (boxpolicy) with its standard input and output on one end
 // of a Unix stream socket pair, as spawn(8) hands it its client, and asks
 // on the other end as Postfix's SMTP server does: one RCPT request with the
 // attributes Postfix 3.7 sends, then wait for the answer, then the next.
 // The recipients are user<K>@example.org, K walking over 1..ACCOUNTS in a
-// scattered order. After 2,000 uncounted requests it reads the program's
-// private memory (/proc/PID/smaps_rollup: Private_Dirty, the process's own
-// pages, and Private_Clean, mostly pages of the database file that no other
-// process has mapped, shared with every reader through the page cache),
-// then asks for SECONDS, then reads its peak resident
-// set (VmHWM) before closing the connection.
+// scattered order. With -s it asks as Postfix's local(8) does instead: one
+// socketmap lookup of the table boxquota for user<K> at a time. After 2,000
+// uncounted requests it reads the program's private memory
+// (/proc/PID/smaps_rollup: Private_Dirty, the process's own pages, and
+// Private_Clean, mostly pages of the database file that no other process
+// has mapped, shared with every reader through the page cache), then asks
+// for SECONDS, then reads its peak resident set (VmHWM) before closing the
+// connection.
 //
 // Output: one line: requests, seconds, requests per second, refusals
-// (answers other than DUNNO), peak RSS, private dirty and private clean
-// memory, in KiB. Exit: 0; 1 when the program
+// (answers other than DUNNO or NOTFOUND), peak RSS, private dirty and
+// private clean memory, in KiB. Exit: 0; 1 when the program
 // closed the connection or did not exit 0; 64 usage; 71 when it cannot be
 // started. Single-threaded.
 #include <signal.h>
@@ -104,6 +106,31 @@ bool ask(int fd, long k, bool *refused)
 	return true;
 }
 
+// One lookup for account k; true when answered, *refused when not NOTFOUND.
+bool look_up(int fd, long k, bool *refused)
+{
+	std::string key = "boxquota user" + std::to_string(k);
+	if (!write_all(fd, std::to_string(key.size()) + ":" + key + ","))
+		return false;
+	char buf[512];
+	std::size_t got = 0, want = 0;
+	while (want == 0 || got < want) {
+		if (got == sizeof buf)
+			return false;
+		ssize_t n = ::read(fd, buf + got, sizeof buf - got);
+		if (n <= 0)
+			return false;
+		got += static_cast<std::size_t>(n);
+		if (const void *colon = std::memchr(buf, ':', got); want == 0 && colon != nullptr) {
+			std::size_t at =
+			    static_cast<std::size_t>(static_cast<const char *>(colon) - buf);
+			want = at + 2 + std::strtoul(buf, nullptr, 10);
+		}
+	}
+	*refused = std::strncmp(std::strchr(buf, ':') + 1, "NOTFOUND ", 9) != 0;
+	return true;
+}
+
 long peak_kib(pid_t pid)
 {
 	std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -129,10 +156,17 @@ long rollup_kib(pid_t pid, const std::string &field)
 
 int main(int argc, char *argv[])
 {
+	bool lookups = argc > 1 && std::strcmp(argv[1], "-s") == 0;
+	if (lookups) {
+		argv++;
+		argc--;
+	}
 	if (argc < 5 || std::strcmp(argv[3], "--") != 0) {
-		std::fputs("usage: policy_bench SECONDS ACCOUNTS -- PROGRAM [ARG...]\n", stderr);
+		std::fputs("usage: policy_bench [-s] SECONDS ACCOUNTS -- PROGRAM [ARG...]\n",
+		           stderr);
 		return EX_USAGE;
 	}
+	auto ask_one = lookups ? look_up : ask;
 	double seconds = std::strtod(argv[1], nullptr);
 	long accounts = std::strtol(argv[2], nullptr, 10);
 	if (seconds <= 0 || accounts <= 0) {
@@ -164,7 +198,7 @@ int main(int argc, char *argv[])
 	bool refused = false, ok = true;
 	for (int i = 0; ok && i < 2000; i++) {
 		k = (k + stride) % accounts;
-		ok = ask(sv[0], k + 1, &refused);
+		ok = ask_one(sv[0], k + 1, &refused);
 	}
 	long dirty = rollup_kib(pid, "Private_Dirty:");
 	long clean = rollup_kib(pid, "Private_Clean:");
@@ -173,7 +207,7 @@ int main(int argc, char *argv[])
 	while (ok && elapsed < seconds) {
 		for (int i = 0; ok && i < 100; i++) {
 			k = (k + stride) % accounts;
-			ok = ask(sv[0], k + 1, &refused);
+			ok = ask_one(sv[0], k + 1, &refused);
 			requests += ok;
 			refusals += ok && refused;
 		}

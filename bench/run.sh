@@ -19,7 +19,8 @@
 #   3. boxpolicy: RCPT requests per second on one connection, as Postfix
 #      asks (one request, its answer, the next), at 1,000 and 100,000
 #      accounts, on the flat file and with the database, its peak memory and
-#      its private memory after 2,000 requests.
+#      its private memory after 2,000 requests; and socketmap lookups per
+#      second, as local(8) asks, with the database.
 # The C library and spoolnag read the fixed paths: as root, each runs in a
 # private mount namespace with the test files bound over /etc/passwd and
 # /var/mail, as an ordinary user (setpriv); the host's files are never
@@ -129,9 +130,11 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 		for n in $policy_sizes; do
 			# none: the recipients are at a domain it is not given, so it
 			# answers without a lookup: the floor of the protocol itself.
-			for kind in flat db none; do
-				dir=$data/$n/$kind domain=example.org
+			# lookup: socketmap lookups, as local(8) asks, with the database.
+			for kind in flat db none lookup; do
+				dir=$data/$n/$kind domain=example.org mode=
 				[ $kind = none ] && dir=$data/$n/db domain=example.net
+				[ $kind = lookup ] && dir=$data/$n/db mode=-s
 				# boxpolicy reads the fixed /etc/passwd: the folder is bound
 				# over /etc, with the loader's cache for the programs.
 				cp /etc/ld.so.cache "$dir/"
@@ -139,7 +142,7 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 					mount --bind "$1" /etc && mount --bind "$2" /var/mail || exit 99
 					shift 2
 					exec setpriv --reuid=65534 --regid=65534 --clear-groups "$@"' sh \
-					"$dir" "$pmail" "$bin/policy_bench" "$policy_seconds" "$n" \
+					"$dir" "$pmail" "$bin/policy_bench" $mode "$policy_seconds" "$n" \
 					-- "$top/build/policy/boxpolicy" "$domain") || status=1
 				echo "$n $kind $line" | tee -a "$data/policy.out"
 			done
@@ -148,11 +151,12 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 	echo "boxpolicy, median of the runs (private: Private_Dirty after 2,000 requests):"
 	echo "  accounts  lookup      requests/s  peak RSS KiB  private KiB"
 	for n in $policy_sizes; do
-		for kind in flat db none; do
+		for kind in flat db none lookup; do
 			awk -v n="$n" -v k="$kind" '$1 == n && $2 == k { print $7, $13, $17 }' "$data/policy.out" |
 				sort -n | awk -v n="$n" -v k="$kind" '{ r[NR] = $1; m[NR] = $2; p[NR] = $3 }
 				END { printf "  %8d  %-9s  %11.0f  %12d  %11d\n", n,
-					k == "db" ? "database" : k == "flat" ? "flat file" : "none",
+					k == "db" ? "database" : k == "flat" ? "flat file" :
+					k == "lookup" ? "socketmap" : "none",
 					r[int((NR + 1) / 2)], m[int((NR + 1) / 2)], p[int((NR + 1) / 2)] }'
 		done
 	done

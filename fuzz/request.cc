@@ -8,8 +8,10 @@
 // then the fault of a model written from the format alone: a request is
 // the lines up to an empty line; it may span at most request_max bytes, so
 // only the lines that end within that many bytes of its start are ever
-// looked at, in order; a line longer than line_max, one with a control
-// byte, one without a named name=value, more than attributes_max lines, a
+// looked at, in order; a line longer than line_max, one without a named
+// name=value, more than attributes_max lines, one of the attributes read
+// (request, protocol_state, recipient, recipient_count, size) with a
+// control byte, a
 // request without request= or of another type, each stops the stream; an
 // unfinished last line longer than line_max, or request_max bytes without
 // the request's end, stop it too; otherwise a stream ending inside a
@@ -45,13 +47,22 @@ Fault line_fault(std::string_view line)
 {
 	if (line.size() > limits.line_max)
 		return Fault::long_line;
-	if (std::any_of(line.begin(), line.end(), [](char c) {
-		    auto u = static_cast<unsigned char>(c);
-		    return u < 0x20 || u == 0x7f;
-	    }))
-		return Fault::binary;
 	std::size_t eq = line.find('=');
 	return eq == std::string_view::npos || eq == 0 ? Fault::malformed : Fault::none;
+}
+
+// The fault of a well-formed line counted within the bounds: a control byte
+// in an attribute that is read.
+Fault read_fault(std::string_view line)
+{
+	std::string_view name = line.substr(0, line.find('='));
+	bool used = name == "request" || name == "protocol_state" || name == "recipient" ||
+	            name == "recipient_count" || name == "size";
+	bool control = std::any_of(line.begin(), line.end(), [](char c) {
+		auto u = static_cast<unsigned char>(c);
+		return u < 0x20 || u == 0x7f;
+	});
+	return used && control ? Fault::binary : Fault::none;
 }
 
 // A request as its lines are read.
@@ -110,6 +121,8 @@ std::string model(std::string_view in)
 			Fault f = line_fault(line);
 			if (f == Fault::none && ++p.attributes > limits.attributes_max)
 				f = Fault::many_attributes;
+			if (f == Fault::none)
+				f = read_fault(line);
 			if (f != Fault::none)
 				return out + fault_name(f);
 			take(line, &p);

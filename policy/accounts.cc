@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// accounts - accounts and mailboxes for boxpolicy (accounts.h).
+// accounts - the accounts for boxpolicy (accounts.h).
 //
 // The files are looked at before the lookup is opened, never after: a file
 // replaced in between then shows as changed at the next request and the
@@ -10,7 +10,6 @@
 #include <sys/stat.h>
 
 #include "getpwent.h"
-#include "mailbox.h"
 
 namespace accounts {
 namespace {
@@ -49,22 +48,14 @@ bool System::changed()
 	return differs;
 }
 
-bool System::find(const char *login, int *uid, long long *size)
+const passwd *System::find(const char *login)
 {
 	if (changed() || !open_) {
 		if (open_)
 			account::endpwent();
 		open_ = account::setpassent(1) != 0;
 	}
-	passwd *pw = account::getpwnam(login);
-	if (pw == nullptr)
-		return false;
-	*uid = static_cast<int>(pw->pw_uid); // compared as a signed 32-bit id
-	// A name too long for the path counts as a mailbox that cannot be
-	// examined, as in spoolnag.
-	char path[mailbox::path_size];
-	*size = mailbox::path(path, pw->pw_name) ? mailbox::size(path) : 0;
-	return true;
+	return account::getpwnam(login);
 }
 
 } // namespace accounts

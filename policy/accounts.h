@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: ISC
-// accounts.h - the host's accounts and system mailboxes, as boxpolicy asks
-// for them: the system's own lookup (account::getpwnam, as spoolnag finds
-// its user) and the mailbox code spoolnag uses.
+// accounts.h - the host's accounts, as boxpolicy asks for them: the
+// system's own lookup (account::getpwnam, as spoolnag finds its user).
 //
 // A long-lived connection asks for many accounts, so the lookup is kept
 // open between requests (setpassent(1)): the hashed database's directory
@@ -16,8 +15,8 @@
 // that moment, as a fresh process would.
 //
 // Uses the account module's process-wide state: one System per process,
-// single-threaded. Reads /etc/passwd (or its database) and the status of
-// /var/mail/<login>; writes nothing, logs nothing.
+// single-threaded. Reads /etc/passwd (or its database); writes nothing,
+// logs nothing.
 #ifndef POLICY_ACCOUNTS_H
 #define POLICY_ACCOUNTS_H
 
@@ -34,7 +33,7 @@ public:
 	System &operator=(const System &) = delete;
 	~System();
 
-	bool find(const char *login, int *uid, long long *size) override;
+	const passwd *find(const char *login) override;
 
 private:
 	// What a password file looked like when the lookup was opened.

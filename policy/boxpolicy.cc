@@ -1,21 +1,25 @@
 // SPDX-License-Identifier: ISC
-// boxpolicy - Postfix SMTP access policy service: refuses mail that would
-// take a system mailbox over the site's limit.
+// boxpolicy - refuses mail that would take a system mailbox over the site's
+// limit: a Postfix SMTP access policy service, and a socketmap table
+// (boxquota) for Postfix's local delivery and Exim's router.
 //
 // Usage: boxpolicy [-t] [-d CHARS] [-i SECONDS] [-l BYTES] [-r BYTES]
 //                  [-a COUNT] [DOMAIN...]
 //
 // Serves one client connection on standard input and output, as started by
-// Postfix's spawn(8) or by systemd socket activation with Accept=yes: reads
-// policy delegation requests, answers each with one action line, and ends
-// when the client closes the connection or stays idle past -i seconds
-// (sending nothing, or taking no answer).
+// Postfix's spawn(8) or by systemd socket activation with Accept=yes. The
+// first byte tells the protocol, kept to the end of the connection: a
+// letter starts policy delegation requests, each answered with one action
+// line; a digit starts socketmap lookups (netstrings), each answered with
+// one netstring. It ends when the client closes the connection or stays
+// idle past -i seconds (sending nothing, or taking no answer).
 // Faulty input is logged and ends the connection without an answer.
 //
 // Refuses to run as root: one line on standard error, exit EX_USAGE. Other
 // command-line mistakes likewise. After start-up standard error is
 // /dev/null (under spawn(8) it is the client's socket) and everything is
-// logged to syslog, facility mail.
+// logged to syslog, facility mail: one line per refusal, one per fault,
+// and once per cause a mailbox that could not be examined.
 //
 // Exit status: 0 when the client ended the connection or was idle between
 // requests; 1 after a protocol fault or an input/output error (logged);
@@ -28,6 +32,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -39,8 +44,10 @@
 #include "accounts.h"
 #include "answer.h"
 #include "judge.h"
+#include "netstring.h"
 #include "options.h"
 #include "request.h"
+#include "verdict.h"
 
 namespace {
 
@@ -73,12 +80,6 @@ bool write_all(std::string_view out, int idle)
 	return true;
 }
 
-// Logs why the connection is closed without an answer.
-void log_fault(const request::Reader &reader)
-{
-	syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), reader.limits()).c_str());
-}
-
 // How the reading of the next input ended.
 enum class Input { data, end, idle, error };
 
@@ -106,20 +107,65 @@ Input read_some(std::span<char> space, int idle, std::size_t *got)
 	}
 }
 
-// Answers requests until the connection ends; the exit status.
-int serve(const options::Options &opt)
+// Logs a judged mailbox that could not be examined, once per cause.
+void note_blind(const judge::Verdict &v)
 {
-	request::Reader reader(opt.limits);
+	if (v.judged && verdict::blind(v.box) && answer::first_of_cause(v.box.error))
+		syslog(LOG_WARNING, "%s", answer::blind(v).c_str());
+}
+
+// Answers every complete policy request the reader holds, into out.
+void answer_requests(request::Reader &reader, const options::Options &opt, accounts::System &boxes,
+                     std::string &out)
+{
+	request::Request req;
+	while (reader.next(&req)) {
+		judge::Verdict v = judge::judge(req, opt.settings, boxes);
+		note_blind(v);
+		if (v.over)
+			syslog(LOG_INFO, "%s", answer::refusal(v, opt.temporary).c_str());
+		out += answer::action(v, opt.temporary);
+	}
+}
+
+// Answers every complete lookup the reader holds, into out. Only the map
+// boxquota is served; any other name is not found.
+void answer_lookups(netstring::Reader &reader, const options::Options &opt, accounts::System &boxes,
+                    std::string &out)
+{
+	netstring::Lookup look;
+	while (reader.next(&look)) {
+		judge::Verdict v;
+		if (look.name == "boxquota")
+			v = judge::lookup(look.key, opt.settings, boxes);
+		note_blind(v);
+		if (v.over)
+			syslog(LOG_INFO, "%s", answer::refusal(v, opt.temporary).c_str());
+		out += answer::lookup(v, opt.temporary);
+	}
+}
+
+// Answers requests from reader (a policy or a netstring reader) until the
+// connection ends, starting with the bytes already read; the exit status.
+template <class Reader, class Answer>
+int converse(Reader &reader, std::string_view first, const options::Options &opt, Answer answer_all)
+{
 	accounts::System boxes;
 	std::string out;
+	using Fault = decltype(reader.fault());
+	auto log_fault = [&] {
+		syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
+	};
+	while (!first.empty() && reader.fault() == Fault::none) {
+		std::span<char> space = reader.space();
+		std::size_t n = std::min(space.size(), first.size());
+		first.copy(space.data(), n);
+		reader.filled(n);
+		first.remove_prefix(n);
+		answer_all(reader, opt, boxes, out);
+	}
 	for (;;) {
-		request::Request req;
-		while (reader.next(&req)) {
-			judge::Verdict v = judge::judge(req, opt.settings, boxes);
-			if (v.over)
-				syslog(LOG_INFO, "%s", answer::refusal(v, opt.temporary).c_str());
-			out += answer::action(v, opt.temporary);
-		}
+		answer_all(reader, opt, boxes, out);
 		// Every complete request held is answered at once, in one write.
 		if (!out.empty()) {
 			if (!write_all(out, opt.idle)) {
@@ -129,8 +175,8 @@ int serve(const options::Options &opt)
 			}
 			out.clear();
 		}
-		if (reader.fault() != request::Fault::none) {
-			log_fault(reader);
+		if (reader.fault() != Fault::none) {
+			log_fault();
 			return 1;
 		}
 		std::size_t got = 0;
@@ -140,9 +186,9 @@ int serve(const options::Options &opt)
 			break;
 		case Input::end:
 			reader.end();
-			if (reader.fault() == request::Fault::none)
+			if (reader.fault() == Fault::none)
 				return 0;
-			log_fault(reader);
+			log_fault();
 			return 1;
 		case Input::idle:
 			if (!reader.inside())
@@ -158,6 +204,31 @@ int serve(const options::Options &opt)
 			return 1;
 		}
 	}
+}
+
+// Serves one connection: its first bytes tell which protocol it speaks,
+// policy requests or socketmap lookups, and it speaks that one to the end.
+int serve(const options::Options &opt)
+{
+	char first[512];
+	std::size_t got = 0;
+	switch (read_some(first, opt.idle, &got)) {
+	case Input::data:
+		break;
+	case Input::end:
+	case Input::idle:
+		return 0;
+	case Input::error:
+		syslog(LOG_WARNING, "warning: read from the client: %s", std::strerror(errno));
+		return 1;
+	}
+	std::string_view start(first, got);
+	if (netstring::starts(first[0])) {
+		netstring::Reader reader(opt.limits.line_max);
+		return converse(reader, start, opt, answer_lookups);
+	}
+	request::Reader reader(opt.limits);
+	return converse(reader, start, opt, answer_requests);
 }
 
 } // namespace

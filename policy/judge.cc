@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// judge - deciding one policy request (judge.h).
+// judge - deciding one policy request or lookup (judge.h).
 //
 // The local part is looked up as it stands and, when that finds nothing and
 // it has capital letters, once more in lower case: both Postfix's local(8)
@@ -7,11 +7,9 @@
 // judged as the mailbox of alice that would receive the message.
 #include "judge.h"
 
+#include <algorithm>
 #include <climits>
 #include <string>
-
-#include "boxquota.h"
-#include "mailbox.h"
 
 namespace judge {
 namespace {
@@ -31,6 +29,14 @@ bool same_domain(std::string_view a, std::string_view b)
 	return true;
 }
 
+// An address's local part less its extension, which starts after the
+// login, never at its first character.
+std::string_view strip_extension(std::string_view local, const Settings &settings)
+{
+	std::size_t cut = local.find_first_of(settings.delimiters, 1);
+	return cut == std::string_view::npos ? local : local.substr(0, cut);
+}
+
 // The login a recipient address names, or empty when it is not ours. An
 // address without a domain is a local one.
 std::string_view local_login(std::string_view recipient, const Settings &settings)
@@ -46,24 +52,37 @@ std::string_view local_login(std::string_view recipient, const Settings &setting
 		if (!ours)
 			return {};
 	}
-	// An extension starts after the login, never at its first character.
-	std::size_t cut = local.find_first_of(settings.delimiters, 1);
-	if (cut != std::string_view::npos)
-		local = local.substr(0, cut);
-	return local;
+	return strip_extension(local, settings);
 }
 
-bool find_account(std::string_view login, Mailboxes &boxes, int *uid, long long *size)
+const passwd *find_account(std::string_view login, Mailboxes &boxes)
 {
 	std::string name(login);
-	if (boxes.find(name.c_str(), uid, size))
-		return true;
+	if (const passwd *pw = boxes.find(name.c_str()))
+		return pw;
 	bool folded = false;
 	for (char &c : name) {
 		folded = folded || lower(c) != c;
 		c = lower(c);
 	}
-	return folded && boxes.find(name.c_str(), uid, size);
+	return folded ? boxes.find(name.c_str()) : nullptr;
+}
+
+// Judges login's mailbox with incoming more bytes, when login is an account.
+Verdict judge_login(std::string_view login, std::string_view state, std::string_view recipient,
+                    long long incoming, Mailboxes &boxes)
+{
+	Verdict v;
+	const passwd *pw = login.empty() ? nullptr : find_account(login, boxes);
+	if (pw == nullptr)
+		return v;
+	v.judged = true;
+	v.state = state;
+	v.recipient = recipient;
+	v.login = pw->pw_name;
+	v.box = verdict::judge(*pw, incoming);
+	v.over = v.box.over;
+	return v;
 }
 
 } // namespace
@@ -82,28 +101,20 @@ long long message_size(std::string_view text)
 	return value;
 }
 
-long long saturated_sum(long long a, long long b)
-{
-	return b > LLONG_MAX - a ? LLONG_MAX : a + b;
-}
-
 Verdict judge(const request::Request &req, const Settings &settings, Mailboxes &boxes)
 {
-	Verdict v;
 	bool rcpt = req.protocol_state == "RCPT";
 	bool eom = req.protocol_state == "END-OF-MESSAGE" && req.recipient_count == "1";
 	if (!rcpt && !eom)
-		return v;
-	std::string_view login = local_login(req.recipient, settings);
-	if (login.empty() || !find_account(login, boxes, &v.uid, &v.mailbox))
-		return v;
-	v.judged = true;
-	v.state = req.protocol_state;
-	v.recipient = req.recipient;
-	v.size = message_size(req.size);
-	v.over = OverMailLimit(v.uid, mailbox::limit_size(saturated_sum(v.mailbox, v.size))) != 0;
-	v.limit = MailLimit();
-	return v;
+		return {};
+	return judge_login(local_login(req.recipient, settings), req.protocol_state, req.recipient,
+	                   message_size(req.size), boxes);
+}
+
+Verdict lookup(std::string_view key, const Settings &settings, Mailboxes &boxes)
+{
+	std::string_view local = key.substr(0, std::min(key.rfind('@'), key.size()));
+	return judge_login(strip_extension(local, settings), "LOOKUP", key, 0, boxes);
 }
 
 } // namespace judge

@@ -1,26 +1,35 @@
 // SPDX-License-Identifier: ISC
-// judge.h - whether a policy request would take a system mailbox over the
-// site's limit.
+// judge.h - whether a policy request, or a lookup from local delivery,
+// meets a system mailbox over the site's limit.
 //
-// Only a recipient at one of the local domains (any domain when none are
-// given) whose local part, less its address extension, is an account is
-// judged: at RCPT with the size the client announced (0 when unknown), at
-// END-OF-MESSAGE with the real size when the message has exactly one
-// recipient. Everything else is left to the mail server (not over). The
-// judgement is the limit rule of boxquota.h, OverMailLimit, on the mailbox
-// size plus the message size, a sum that saturates.
+// A policy request: only a recipient at one of the local domains (any
+// domain when none are given) whose local part, less its address
+// extension, is an account is judged: at RCPT with the size the client
+// announced (0 when unknown), at END-OF-MESSAGE with the real size when the
+// message has exactly one recipient. Everything else is left to the mail
+// server (not over).
 //
-// The accounts and their mailboxes come from a Mailboxes the caller
-// provides; the limit from libboxquota, which reads its file once per
-// process. Single-threaded. Prints and logs nothing.
+// A lookup (the socketmap map boxquota): the key is a recipient as local
+// delivery names it, a login or a whole address, already accepted as local
+// by the mail server, so its domain is not looked at; its local part, less
+// its extension, is judged as it stands (no message is added): over when
+// the mailbox is over the limit already.
+//
+// The accounts come from a Mailboxes the caller provides; the mailbox is
+// measured and judged by verdict::judge (spool/verdict.h), with the
+// message size as the incoming bytes. Single-threaded. Prints and logs
+// nothing.
 #ifndef POLICY_JUDGE_H
 #define POLICY_JUDGE_H
+
+#include <pwd.h>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "request.h"
+#include "verdict.h"
 
 namespace judge {
 
@@ -29,13 +38,12 @@ struct Settings {
 	std::string delimiters;           // an extension starts at any of these
 };
 
-// Where accounts and their mailboxes are found.
+// Where accounts are found.
 class Mailboxes {
 public:
-	// The account with exactly this login name: true with its uid and the
-	// size of its system mailbox in bytes (0 when there is none or it
-	// cannot be examined); false when there is no such account.
-	virtual bool find(const char *login, int *uid, long long *size) = 0;
+	// The account with exactly this login name, or null when there is
+	// none. The record is the callee's and stays valid until the next call.
+	virtual const passwd *find(const char *login) = 0;
 
 protected:
 	~Mailboxes() = default;
@@ -45,22 +53,20 @@ struct Verdict {
 	bool over = false;
 	// The rest is set when the request was judged (over or not).
 	bool judged = false;
-	std::string_view state;     // protocol_state
-	std::string_view recipient; // as the request gave it
-	int uid = 0;
-	long long mailbox = 0; // bytes
-	long long size = 0;    // bytes the message adds
-	int limit = 0;         // MailLimit()
+	std::string_view state;     // protocol_state; "LOOKUP" for a lookup
+	std::string_view recipient; // as the request or the key gave it
+	std::string login;          // the account whose mailbox was judged
+	verdict::Verdict box;       // the mailbox's size, the message's, the limit
 };
 
 Verdict judge(const request::Request &req, const Settings &settings, Mailboxes &boxes);
 
+// The verdict on a lookup key.
+Verdict lookup(std::string_view key, const Settings &settings, Mailboxes &boxes);
+
 // A size attribute: decimal digits, saturated at the largest long long;
 // 0 when empty or not a plain number (the size is then unknown).
 long long message_size(std::string_view text);
-
-// a + b for sizes of 0 and up, saturated at the largest long long.
-long long saturated_sum(long long a, long long b);
 
 } // namespace judge
 

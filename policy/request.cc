@@ -11,6 +11,29 @@
 #include <cstring>
 
 namespace request {
+namespace {
+
+// The attributes the policy reads. Only these must be free of control
+// bytes: the others (client names, certificate subjects, SASL names) come
+// from the outside world, and a byte in one of them is no reason to leave
+// the client without answers.
+bool used(std::string_view name)
+{
+	return name == "request" || name == "protocol_state" || name == "recipient" ||
+	       name == "size" || name == "recipient_count";
+}
+
+bool has_control(std::string_view line)
+{
+	for (char ch : line) {
+		auto c = static_cast<unsigned char>(ch);
+		if (c < 0x20 || c == 0x7f)
+			return true;
+	}
+	return false;
+}
+
+} // namespace
 
 const char *describe(Fault fault)
 {
@@ -103,13 +126,6 @@ bool Reader::line(std::size_t start, std::size_t stop)
 		fault_ = Fault::long_line;
 		return false;
 	}
-	for (std::size_t i = 0; i < n; i++) {
-		auto c = static_cast<unsigned char>(p[i]);
-		if (c < 0x20 || c == 0x7f) {
-			fault_ = Fault::binary;
-			return false;
-		}
-	}
 	const void *eq = std::memchr(p, '=', n);
 	if (eq == nullptr || eq == p) {
 		fault_ = Fault::malformed;
@@ -120,6 +136,10 @@ bool Reader::line(std::size_t start, std::size_t stop)
 		return false;
 	}
 	std::string_view name(p, static_cast<std::size_t>(static_cast<const char *>(eq) - p));
+	if (used(name) && has_control(std::string_view(p, n))) {
+		fault_ = Fault::binary;
+		return false;
+	}
 	Field value{start + name.size() + 1 - begin_, n - name.size() - 1};
 	if (name == "request") {
 		has_request_ = true;

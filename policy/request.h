@@ -30,7 +30,8 @@ enum class Fault {
 	long_line,       // a line longer than line_max
 	long_request,    // a request larger than request_max
 	many_attributes, // more than attributes_max lines in one request
-	binary,          // a NUL or other control byte (tab, CR and DEL too)
+	binary,          // a NUL or other control byte (tab, CR and DEL too) in
+	                 // an attribute the policy reads (Request, request=)
 	malformed,       // a line that is not name=value with a name
 	no_request,      // a request without request=
 	unknown_request, // request= names something other than smtpd_access_policy

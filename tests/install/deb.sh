@@ -41,7 +41,7 @@ while read -r package files; do
 	expect_eq "$package: Maintainer" "spoolnag maintainers <maintainers@spoolnag.org>" "$(field Maintainer)"
 	expect_eq "$package: Version" "$VERSION" "$(field Version)"
 done <<LIST
-spoolnag etc/profile.d/spoolnag.sh usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service
+spoolnag etc/profile.d/spoolnag.sh usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl usr/share/doc/spoolnag/examples/exim4-boxpolicy.router lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service
 libboxquota-dev $lib/libboxquota.a $lib/pkgconfig/boxquota.pc $lib/cmake/boxquota/boxquotaConfig.cmake $lib/cmake/boxquota/boxquotaConfigVersion.cmake $lib/cmake/boxquota/boxquotaTargets.cmake $lib/cmake/boxquota/boxquotaTargets-none.cmake usr/include/boxquota.h usr/share/man/man3/boxquota.3.gz usr/share/doc/libboxquota-dev/examples/boxcheck.c usr/share/doc/libboxquota-dev/examples/CMakeLists.txt
 libpam-spoolnag $lib/security/pam_spoolnag.so usr/share/pam-configs/spoolnag usr/share/man/man8/pam_spoolnag.8.gz
 LIST

@@ -22,7 +22,8 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service \
     lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service \
     sbin/pwdb sbin/spoolstat share/man/man8/spoolstat.8.gz \
-    share/doc/spoolnag/examples/exim4-boxpolicy.acl; do
+    share/doc/spoolnag/examples/exim4-boxpolicy.acl \
+    share/doc/spoolnag/examples/exim4-boxpolicy.router; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
 done
 cmp -s "$STAGE/share/doc/spoolnag/copyright" "$SRC/LICENSE" ||
@@ -60,9 +61,11 @@ expect_eq "pkg-config flags" "-I$STAGE/include -L$STAGE/lib -lboxquota" "$pc"
 unit=$(cat "$STAGE/lib/systemd/system/boxpolicy@.service")
 expect_contains "boxpolicy@.service" "ExecStart=$STAGE/sbin/boxpolicy" "$unit"
 expect_lacks "boxpolicy@.service" "@CMAKE" "$unit"
-# The Exim example is the file the server test includes.
-cmp -s "$STAGE/share/doc/spoolnag/examples/exim4-boxpolicy.acl" "$SRC/policy/exim4-boxpolicy.acl" ||
-	fail "installed exim4-boxpolicy.acl differs from policy/exim4-boxpolicy.acl"
+# The Exim examples are the files the server test includes.
+for f in exim4-boxpolicy.acl exim4-boxpolicy.router; do
+	cmp -s "$STAGE/share/doc/spoolnag/examples/$f" "$SRC/policy/$f" ||
+		fail "installed $f differs from policy/$f"
+done
 hook=$(cat "$STAGE/etc/profile.d/spoolnag.sh")
 expect_contains "login hook" "'$STAGE/bin/spoolnag'" "$hook"
 expect_lacks "login hook" "@" "$hook"

@@ -359,12 +359,39 @@ start_postfix()
 }
 
 # break_policy DIR: the spawn(8) service's program is replaced by one that
-# does not exist, and Postfix reloads; the SMTP servers started afterwards
-# find the policy service broken.
+# does not exist, and Postfix reloads; the SMTP servers and local(8)
+# processes started afterwards find the policy service broken.
 break_policy()
 {
 	pf=$1
+	cp "$pf/conf/master.cf" "$pf/conf/master.cf.good"
 	sed -i 's|argv=[^ ]*boxpolicy|argv=/nonexistent/boxpolicy|' "$pf/conf/master.cf"
+	reload_postfix "$pf"
+}
+
+# mend_policy DIR: the spawn(8) service as it was before break_policy, and
+# Postfix reloads.
+mend_policy()
+{
+	pf=$1
+	cp "$pf/conf/master.cf.good" "$pf/conf/master.cf"
+	reload_postfix "$pf"
+}
+
+# reload_postfix DIR: Postfix rereads its configuration; returns once its
+# log says so.
+reload_postfix()
+{
+	pf=$1
+	reloads=$(grep -c 'reload' "$pf/maillog" || :)
 	kill -HUP "$(cat "$pf/master.pid")"
-	wait_for 10 grep -q 'reload' "$pf/maillog" || fail "Postfix did not reload"
+	wait_for 10 sh -c '[ "$(grep -c reload "$1")" -gt "$2" ]' sh "$pf/maillog" "$reloads" ||
+		fail "Postfix did not reload"
+}
+
+# snapshot_of FILE: a copy of FILE in WORK, to compare it with later;
+# prints the copy's path.
+snapshot_of()
+{
+	copy=$(mktemp "$WORK/snapshot.XXXXXX") && cp "$1" "$copy" && echo "$copy"
 }
