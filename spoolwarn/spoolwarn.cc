@@ -19,7 +19,8 @@
 // the status of each mailbox (verdict), the letter template; writes the
 // state folder. Logs one syslog line (LOG_MAIL) per letter sent, per
 // decision to record without a letter, and per fault; faults are also told
-// on standard error as "spoolwarn: file: reason". Exit status: 0 (also when
+// on standard error as "spoolwarn: file: reason", unless standard error is
+// the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
 // nothing was due), EX_USAGE, EX_NOINPUT, EX_CONFIG, EX_CANTCREAT,
 // EX_IOERR, EX_UNAVAILABLE, or EX_TEMPFAIL when a letter could not be
 // submitted.
@@ -32,6 +33,7 @@
 #include <csignal>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
@@ -63,11 +65,32 @@ const char help_text[] =
 
 const std::string state_file = std::string(spool::state_dir) + "/" + state::file_name;
 
+// Whether standard error is the journal's stream (systemd names it in
+// JOURNAL_STREAM as DEVICE:INODE), which already gets every syslog line.
+bool stderr_is_journal()
+{
+	const char *stream = std::getenv("JOURNAL_STREAM");
+	struct stat st = {};
+	unsigned long long dev = 0, ino = 0;
+	return stream != nullptr && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 &&
+	       ::fstat(2, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
+
+const bool quiet_stderr = stderr_is_journal();
+
+// A message for the administrator on standard error as "spoolwarn: file:
+// reason", unless that is the journal.
+void tell(const std::string &file, const std::string &reason)
+{
+	if (!quiet_stderr)
+		std::fprintf(stderr, "spoolwarn: %s: %s\n", file.c_str(), reason.c_str());
+}
+
 // A fault: one syslog line, and the same on standard error.
 void fault(const std::string &file, const std::string &reason)
 {
 	syslog(LOG_ERR, "%s: %s", file.c_str(), reason.c_str());
-	std::fprintf(stderr, "spoolwarn: %s: %s\n", file.c_str(), reason.c_str());
+	tell(file, reason);
 }
 
 // The template: the installed file, or the built-in text when there is
@@ -124,18 +147,26 @@ struct Run {
 	state::Marks marks; // as recorded, updated as the walk goes
 	std::time_t now = 0;
 	int status = EX_OK;
+	bool dirty = false;   // marks changed since the last save
 	bool stopped = false; // the state can no longer be written
 	std::size_t sent = 0, failed = 0;
 };
 
-// Records marks for login (none: drops it) and saves; false after a fault.
-bool record(Run &run, const std::string &login, const std::vector<int> &marks)
+// Sets login's marks (none: drops it), in memory only until the next save.
+void note(Run &run, const std::string &login, const std::vector<int> &marks)
 {
 	if (marks.empty())
 		run.marks.erase(login);
 	else
 		run.marks[login] = marks;
-	if (run.opt.dry_run)
+	run.dirty = true;
+}
+
+// Writes the state as it is now; false after a fault, and then no letter
+// may go out any more.
+bool save(Run &run)
+{
+	if (run.opt.dry_run || !run.dirty)
 		return true;
 	if (int err = state::save(run.store, run.marks)) {
 		fault(state_file, std::string("cannot be written: ") + std::strerror(err));
@@ -143,7 +174,15 @@ bool record(Run &run, const std::string &login, const std::vector<int> &marks)
 		run.stopped = true;
 		return false;
 	}
+	run.dirty = false;
 	return true;
+}
+
+// Sets login's marks and saves at once.
+bool record(Run &run, const std::string &login, const std::vector<int> &marks)
+{
+	note(run, login, marks);
+	return save(run);
 }
 
 // One login's look: its letter, if one is due, and its new marks.
@@ -168,7 +207,9 @@ void look(Run &run, const passwd &pw)
 				       "over: login=%s size=%lld limit=%d: recorded, no letter (it would "
 				       "be refused)",
 				       login.c_str(), v.size, v.limit.max_size);
-			record(run, login, step.marks);
+			// Re-arms and over-limit records wait for the next save: lost
+			// with a killed run, the next run finds them again.
+			note(run, login, step.marks);
 		}
 		return;
 	}
@@ -187,7 +228,7 @@ void look(Run &run, const passwd &pw)
 	if (run.opt.dry_run) {
 		std::printf("--- a letter to %s at %d%%: %s -i %s\n%s", login.c_str(), step.letter,
 		            run.opt.sendmail.c_str(), login.c_str(), text.c_str());
-		record(run, login, step.marks);
+		note(run, login, step.marks);
 		return;
 	}
 	// Recorded first: once sendmail has it, no crash may make it go twice.
@@ -204,8 +245,7 @@ void look(Run &run, const passwd &pw)
 	run.status = EX_TEMPFAIL;
 	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run",
 	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
-	std::fprintf(stderr, "spoolwarn: %s: letter to %s not sent: %s\n",
-	             run.opt.sendmail.c_str(), login.c_str(), why.c_str());
+	tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
 	if (!record(run, login, step.unsent))
 		syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
 		       login.c_str());
@@ -228,22 +268,14 @@ bool walk(Run &run, int min_uid)
 		return false;
 	// Logins gone from the password file, or no longer limited, are
 	// forgotten: should they come back, they start afresh.
-	bool dropped = false;
 	for (auto it = run.marks.begin(); it != run.marks.end();)
 		if (seen.contains(it->first)) {
 			++it;
 		} else {
 			it = run.marks.erase(it);
-			dropped = true;
+			run.dirty = true;
 		}
-	if (!dropped || run.opt.dry_run)
-		return true;
-	if (int err = state::save(run.store, run.marks)) {
-		fault(state_file, std::string("cannot be written: ") + std::strerror(err));
-		run.status = EX_IOERR;
-		return false;
-	}
-	return true;
+	return save(run);
 }
 
 } // namespace
@@ -278,7 +310,7 @@ int main(int argc, char *argv[])
 	if (!limitinfo::on(limit)) {
 		std::string why = "the limit is off (" + report::off_text(limit) + "): no letters";
 		syslog(LOG_NOTICE, "%s", why.c_str());
-		std::fprintf(stderr, "spoolwarn: %s: %s\n", spool::limit_file, why.c_str());
+		tell(spool::limit_file, why);
 		return EX_OK;
 	}
 	if (!read_template(&run.tmpl, &run.status))
