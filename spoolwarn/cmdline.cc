@@ -83,16 +83,19 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 			o.version = true;
 			break;
 		case ':':
-			*error = std::string("option -") + static_cast<char>(optopt) + " needs a value";
+			*error =
+			    std::string("option -") + static_cast<char>(optopt) + " needs a value";
 			return false;
 		default: {
 			// optopt is the unknown letter, or 0 for a long option, whose
 			// word getopt has just passed over.
 			std::string_view word = argv[optind - 1];
 			if (optopt == 0 || optopt >= opt_help)
-				*error = "unknown option " + std::string(word.substr(0, word.find('=')));
+				*error =
+				    "unknown option " + std::string(word.substr(0, word.find('=')));
 			else
-				*error = std::string("unknown option -") + static_cast<char>(optopt);
+				*error =
+				    std::string("unknown option -") + static_cast<char>(optopt);
 			return false;
 		}
 		}

@@ -17,8 +17,8 @@
 namespace cmdline {
 
 struct Options {
-	bool dry_run = false;                       // -n
-	std::vector<int> thresholds = {90};         // -p, ascending, no duplicates
+	bool dry_run = false;                        // -n
+	std::vector<int> thresholds = {90};          // -p, ascending, no duplicates
 	std::string sendmail = "/usr/sbin/sendmail"; // -S
 	bool help = false;
 	bool version = false;

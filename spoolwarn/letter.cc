@@ -6,6 +6,7 @@
 // program never sets another.
 #include "letter.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <vector>
@@ -41,10 +42,10 @@ std::string_view header_name(std::string_view line)
 	std::size_t colon = line.find(':');
 	if (colon == 0 || colon == std::string_view::npos)
 		return {};
-	for (char c : line.substr(0, colon))
-		if (!(c > ' ' && c < 127))
-			return {};
-	return line.substr(0, colon);
+	std::string_view name = line.substr(0, colon);
+	bool printable =
+	    std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
+	return printable ? name : std::string_view();
 }
 
 bool same_name(std::string_view a, std::string_view b)
@@ -82,10 +83,10 @@ bool split(std::string_view tmpl, Parts *out, std::string *why)
 		if (line.empty())
 			break;
 		if (line.front() == ' ' || line.front() == '\t') {
-			out->headers.back() = std::string_view(
-			    out->headers.back().data(),
-			    static_cast<std::size_t>(line.data() + line.size() -
-			                             out->headers.back().data()));
+			out->headers.back() =
+			    std::string_view(out->headers.back().data(),
+			                     static_cast<std::size_t>(line.data() + line.size() -
+			                                              out->headers.back().data()));
 			continue;
 		}
 		std::string_view name = header_name(line);
@@ -93,11 +94,13 @@ bool split(std::string_view tmpl, Parts *out, std::string *why)
 			*why = "not a header line: " + std::string(line.substr(0, 60));
 			return false;
 		}
-		for (std::string_view ours : {"To", "Date", "Auto-Submitted"})
-			if (same_name(name, ours)) {
-				*why = "sets " + std::string(ours) + ":, which spoolwarn writes itself";
-				return false;
-			}
+		static constexpr std::string_view ours[] = {"To", "Date", "Auto-Submitted"};
+		auto it = std::find_if(std::begin(ours), std::end(ours),
+		                       [&](std::string_view o) { return same_name(name, o); });
+		if (it != std::end(ours)) {
+			*why = "sets " + std::string(*it) + ":, which spoolwarn writes itself";
+			return false;
+		}
 		out->headers.push_back(line);
 	}
 	out->body = rest;
@@ -106,10 +109,8 @@ bool split(std::string_view tmpl, Parts *out, std::string *why)
 
 bool has_header(const Parts &p, std::string_view name)
 {
-	for (std::string_view h : p.headers)
-		if (same_name(header_name(h), name))
-			return true;
-	return false;
+	return std::any_of(p.headers.begin(), p.headers.end(),
+	                   [&](std::string_view h) { return same_name(header_name(h), name); });
 }
 
 // text with the placeholders filled in, and every line end LF alone.
@@ -193,9 +194,8 @@ std::string rfc5322_date(std::time_t now)
 		offset = -offset;
 	char buf[64];
 	std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
-	              days[tm.tm_wday % 7], tm.tm_mday, months[tm.tm_mon % 12],
-	              tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec, sign, offset / 60,
-	              offset % 60);
+	              days[tm.tm_wday % 7], tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900,
+	              tm.tm_hour, tm.tm_min, tm.tm_sec, sign, offset / 60, offset % 60);
 	return buf;
 }
 

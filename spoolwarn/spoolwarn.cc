@@ -30,19 +30,20 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <set>
 #include <string>
+#include <string_view>
 
+#include "cmdline.h"
 #include "getpwent.h"
 #include "letter.h"
 #include "limitinfo.h"
-#include "cmdline.h"
 #include "paths.h"
 #include "regular.h"
 #include "report.h"
@@ -53,30 +54,41 @@
 
 namespace {
 
-const char help_text[] =
-    "Send each user one letter when their system mailbox crosses a share of\n"
-    "the site's mail limit.\n"
-    "\n"
-    "  -n             print the letters due; send nothing, record nothing\n"
-    "  -p PERCENT,... the thresholds, in percent of the limit (default 90)\n"
-    "  -S SENDMAIL    the sendmail program (default /usr/sbin/sendmail)\n"
-    "      --help     show this help\n"
-    "      --version  show the version\n";
+const char help_text[] = "Send each user one letter when their system mailbox crosses a share of\n"
+                         "the site's mail limit.\n"
+                         "\n"
+                         "  -n             print the letters due; send nothing, record nothing\n"
+                         "  -p PERCENT,... the thresholds, in percent of the limit (default 90)\n"
+                         "  -S SENDMAIL    the sendmail program (default /usr/sbin/sendmail)\n"
+                         "      --help     show this help\n"
+                         "      --version  show the version\n";
 
-const std::string state_file = std::string(spool::state_dir) + "/" + state::file_name;
+// A file in the state folder, by name.
+std::string in_state_dir(const char *name)
+{
+	return std::string(spool::state_dir) + "/" + name;
+}
 
 // Whether standard error is the journal's stream (systemd names it in
 // JOURNAL_STREAM as DEVICE:INODE), which already gets every syslog line.
 bool stderr_is_journal()
 {
 	const char *stream = std::getenv("JOURNAL_STREAM");
-	struct stat st = {};
+	if (stream == nullptr)
+		return false;
+	std::string_view s = stream;
+	std::size_t colon = s.find(':');
 	unsigned long long dev = 0, ino = 0;
-	return stream != nullptr && std::sscanf(stream, "%llu:%llu", &dev, &ino) == 2 &&
-	       ::fstat(2, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+	if (colon == std::string_view::npos ||
+	    std::from_chars(s.data(), s.data() + colon, dev).ptr != s.data() + colon ||
+	    std::from_chars(s.data() + colon + 1, s.data() + s.size(), ino).ptr !=
+	        s.data() + s.size())
+		return false;
+	struct stat st = {};
+	return ::fstat(2, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
 }
 
-const bool quiet_stderr = stderr_is_journal();
+bool quiet_stderr = false; // set by main: standard error is the journal
 
 // A message for the administrator on standard error as "spoolwarn: file:
 // reason", unless that is the journal.
@@ -169,7 +181,8 @@ bool save(Run &run)
 	if (run.opt.dry_run || !run.dirty)
 		return true;
 	if (int err = state::save(run.store, run.marks)) {
-		fault(state_file, std::string("cannot be written: ") + std::strerror(err));
+		fault(in_state_dir(state::file_name),
+		      std::string("cannot be written: ") + std::strerror(err));
 		run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
 		run.stopped = true;
 		return false;
@@ -204,7 +217,8 @@ void look(Run &run, const passwd &pw)
 		if (step.marks != marked) {
 			if (v.over && step.marks.size() > marked.size())
 				syslog(LOG_INFO,
-				       "over: login=%s size=%lld limit=%d: recorded, no letter (it would "
+				       "over: login=%s size=%lld limit=%d: recorded, no letter (it "
+				       "would "
 				       "be refused)",
 				       login.c_str(), v.size, v.limit.max_size);
 			// Re-arms and over-limit records wait for the next save: lost
@@ -298,6 +312,7 @@ int main(int argc, char *argv[])
 		return std::fflush(stdout) == 0 ? EX_OK : EX_IOERR;
 	}
 	openlog("spoolwarn", LOG_PID, LOG_MAIL);
+	quiet_stderr = stderr_is_journal();
 	std::signal(SIGPIPE, SIG_IGN);
 	tzset();
 	run.now = std::time(nullptr);
@@ -322,23 +337,22 @@ int main(int argc, char *argv[])
 
 	const char *what = nullptr;
 	if (int err = state::open(spool::state_dir, !run.opt.dry_run, &run.store, &what)) {
-		std::string file = what == state::lock_name
-		                       ? std::string(spool::state_dir) + "/" + state::lock_name
-		                       : std::string(what);
+		std::string file =
+		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
 		fault(file, std::strerror(err));
 		return EX_CANTCREAT;
 	}
 	state::Loaded how;
 	std::string why;
 	if (state::load(run.store, &run.marks, &how, &why) != 0) {
-		fault(state_file, std::strerror(errno));
+		fault(in_state_dir(state::file_name), std::strerror(errno));
 		return EX_IOERR;
 	}
 	if (how == state::Loaded::damaged) {
 		std::string note = run.opt.dry_run ? why + "; counted as empty"
-		                                    : why + "; set aside as " +
-		                                          state::aside_name + ", starting afresh";
-		fault(state_file, note);
+		                                   : why + "; set aside as " + state::aside_name +
+		                                         ", starting afresh";
+		fault(in_state_dir(state::file_name), note);
 	}
 	walk(run, limit.min_user);
 	closelog();

@@ -92,8 +92,8 @@ int create_temporary(int dir, char (&name)[16])
 		for (std::size_t i = 0; i < sizeof random; ++i)
 			name[temp_prefix.size() + i] = letters[random[i] % (sizeof letters - 1)];
 		name[temp_prefix.size() + sizeof random] = '\0';
-		int fd = ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-		                  0600);
+		int fd =
+		    ::openat(dir, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
 		if (fd >= 0 || errno != EEXIST)
 			return fd;
 	}

@@ -44,8 +44,8 @@ long long to_delete(long long size, int limit, int threshold)
 	return size > below ? size - below : 0;
 }
 
-Step step(std::span<const int> thresholds, std::span<const int> marked, long long size,
-          int limit, bool over)
+Step step(std::span<const int> thresholds, std::span<const int> marked, long long size, int limit,
+          bool over)
 {
 	Step s;
 	std::vector<int> due;

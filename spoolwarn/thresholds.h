@@ -39,8 +39,8 @@ struct Step {
 // verdict says. thresholds: the thresholds in force, ascending, no
 // duplicates; marked: the login's marks, ascending (marks of thresholds no
 // longer in force are dropped).
-Step step(std::span<const int> thresholds, std::span<const int> marked, long long size,
-          int limit, bool over);
+Step step(std::span<const int> thresholds, std::span<const int> marked, long long size, int limit,
+          bool over);
 
 // The mailbox's share of the limit in whole percent, rounded down (0 when
 // the limit is 0 or less).

@@ -126,11 +126,13 @@ run_as_user() {
 	setpriv --reuid=$USER_ID --regid=$USER_ID --clear-groups env TZ=UTC0 \
 		"$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@"
 }
+# shellcheck disable=SC2034 # STATUS, OUT, ERR and BG are for the steps
 warn() {
 	run_as_user "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
 	STATUS=$?
 	OUT=$(cat "$tmp/out") ERR=$(cat "$tmp/err")
 }
+# shellcheck disable=SC2034
 warn_bg() {
 	# exec: $BG is spoolwarn itself, for kill.
 	(exec setpriv --reuid=$USER_ID --regid=$USER_ID --clear-groups env TZ=UTC0 \
