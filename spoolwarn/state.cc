@@ -176,7 +176,10 @@ int open(const char *folder, bool write, Store *s, const char **what)
 	*what = folder;
 	if (write && ::mkdir(folder, 0700) != 0 && errno != EEXIST)
 		return errno;
-	s->dir = ::open(folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+	// The folder itself may be a link: systemd keeps a dynamic user's state
+	// in /var/lib/private and links it from /var/lib. Only root can place
+	// one there; the names inside are never followed.
+	s->dir = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (s->dir < 0)
 		return !write && errno == ENOENT ? 0 : errno; // read-only: nothing yet
 	*what = lock_name;

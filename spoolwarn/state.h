@@ -19,7 +19,8 @@
 // next open() for writing.
 //
 // All calls are relative to the folder's descriptor, never by a path under
-// it. Not thread-safe; no diagnostics: errors come back as errno values.
+// it; the folder may be reached through a link (systemd's StateDirectory=
+// with DynamicUser= makes one), nothing in it is. Not thread-safe; no diagnostics: errors come back as errno values.
 #ifndef SPOOLWARN_STATE_H
 #define SPOOLWARN_STATE_H
 
@@ -41,7 +42,7 @@ std::string format(const Marks &marks);
 bool parse(std::string_view text, Marks *out);
 
 struct Store {
-	int dir = -1;  // the state folder (O_DIRECTORY | O_NOFOLLOW), or -1
+	int dir = -1;  // the state folder, or -1
 	int lock = -1; // the lock file, or -1 (read-only, no lock file yet)
 	bool write = false;
 
