@@ -8,7 +8,8 @@
 # bob's is over it. spoolwarn then runs as the shipped service runs it: an
 # unprivileged user (nobody here) whose only extra right is the postdrop
 # group, with no way to gain privileges (setpriv --no-new-privs, as
-# NoNewPrivileges=yes), its state folder a tmpfs over /var/lib. Postfix's
+# NoNewPrivileges=yes), umask 077, the system read-only but for Postfix's
+# maildrop queue, its state folder a tmpfs over /var/lib. Postfix's
 # sendmail hands the letter to postdrop, pickup and cleanup take it, and
 # local(8) delivers it into /var/mail/alice; bob gets none (his would be
 # refused) and is recorded. A second run sends nothing.
@@ -22,10 +23,16 @@ if [ "${1-}" = inside ]; then
 	chown 65534:65534 /var/lib/spoolwarn
 	head -c 9000 /dev/zero | tr '\0' a >>/var/mail/alice
 
-	# As the service: nobody, group postdrop added, no new privileges.
+	# As the service: nobody, group postdrop added, no new privileges,
+	# umask 077, and a read-only system but for the maildrop queue
+	# (ProtectSystem=strict, ReadWritePaths=) and the state folder.
 	run() {
-		setpriv --reuid=65534 --regid=65534 --groups=103 --no-new-privs \
-			"$WORK/bin/spoolwarn" -S "$WORK/bin/sendmail"
+		unshare -m --propagation private sh -c '
+			mount --bind "$1" "$1" && mount -o remount,bind,ro / || exit 99
+			umask 077
+			exec setpriv --reuid=65534 --regid=65534 --groups=103 --no-new-privs \
+				"$2/bin/spoolwarn" -S "$2/bin/sendmail"
+		' sh "$WORK/postfix/spool/maildrop" "$WORK"
 	}
 	run || fail "spoolwarn failed with status $?"
 	wait_for 60 grep -q '^Subject: Your mailbox is 95% full$' /var/mail/alice ||
