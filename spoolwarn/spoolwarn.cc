@@ -161,7 +161,6 @@ struct Run {
 	int status = EX_OK;
 	bool dirty = false;   // marks changed since the last save
 	bool stopped = false; // the state can no longer be written
-	std::size_t sent = 0, failed = 0;
 };
 
 // Sets login's marks (none: drops it), in memory only until the next save.
@@ -216,11 +215,9 @@ void look(Run &run, const passwd &pw)
 	if (step.letter == 0) {
 		if (step.marks != marked) {
 			if (v.over && step.marks.size() > marked.size())
-				syslog(LOG_INFO,
-				       "over: login=%s size=%lld limit=%d: recorded, no letter (it "
-				       "would "
-				       "be refused)",
-				       login.c_str(), v.size, v.limit.max_size);
+				syslog(LOG_INFO, "over: login=%s size=%lld limit=%d: %s",
+				       login.c_str(), v.size, v.limit.max_size,
+				       "recorded, no letter (it would be refused)");
 			// Re-arms and over-limit records wait for the next save: lost
 			// with a killed run, the next run finds them again.
 			note(run, login, step.marks);
@@ -228,8 +225,10 @@ void look(Run &run, const passwd &pw)
 		return;
 	}
 	if (!letter::safe_login(login)) {
+		// Recorded as dealt with, so that it is said once per crossing.
 		syslog(LOG_WARNING, "uid=%d: the login is not safe as a mail address: no letter",
 		       v.uid);
+		note(run, login, step.marks);
 		return;
 	}
 	letter::Facts facts{login,
@@ -252,10 +251,8 @@ void look(Run &run, const passwd &pw)
 	if (submit::run(run.opt.sendmail, login, text, &why)) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
-		++run.sent;
 		return;
 	}
-	++run.failed;
 	run.status = EX_TEMPFAIL;
 	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run",
 	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
