@@ -32,6 +32,11 @@
 #   state_lines             the state file without its first line
 #   log_count ERE           how many syslog lines match ERE (waits a moment
 #                           for them to arrive)
+#
+# SPOOLNAG_WRAPPER (environment, optional): a command put before spoolwarn,
+# such as a memory checker (split at blanks), with WRAPPER_LOG naming a path
+# prefix for its logs, shown when the case fails; it reports a fault by
+# changing the exit status.
 set -u
 bin=$(realpath "$1") case=$(realpath "$2")
 
@@ -51,6 +56,7 @@ fi
 
 # --- inside the namespaces ----------------------------------------------------
 tmp=$4
+WRAPPER=${SPOOLNAG_WRAPPER:-}
 PIDS=$tmp/pids
 stop_tracked() {
 	[ -f "$PIDS" ] || return 0
@@ -61,6 +67,9 @@ fail() {
 	echo "FAIL: $*"
 	echo "--- syslog:"; cat "$tmp/syslog" 2>/dev/null
 	echo "--- sendmail log:"; cat "$tmp/sent.log" 2>/dev/null
+	for f in "$tmp"/log/*; do
+		[ -s "$f" ] && { echo "--- ${f#"$tmp"/log/}:"; cat "$f"; }
+	done
 	exit 1
 }
 USER_ID=1000
@@ -122,9 +131,11 @@ box() {
 	truncate -s "$2" "/var/mail/$1"
 	chown "$USER_ID" "/var/mail/$1" 2>/dev/null
 }
+mkdir -m 777 "$tmp/log"
+# shellcheck disable=SC2086 # the wrapper is split on purpose
 run_as_user() {
 	setpriv --reuid=$USER_ID --regid=$USER_ID --clear-groups env TZ=UTC0 \
-		"$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@"
+		WRAPPER_LOG="$tmp/log/run" $WRAPPER "$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@"
 }
 # shellcheck disable=SC2034 # STATUS, OUT, ERR and BG are for the steps
 warn() {
@@ -135,8 +146,10 @@ warn() {
 # shellcheck disable=SC2034
 warn_bg() {
 	# exec: $BG is spoolwarn itself, for kill.
+	# shellcheck disable=SC2086 # the wrapper is split on purpose
 	(exec setpriv --reuid=$USER_ID --regid=$USER_ID --clear-groups env TZ=UTC0 \
-		"$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@" >"$tmp/out.bg" 2>"$tmp/err.bg" </dev/null) &
+		WRAPPER_LOG="$tmp/log/run" $WRAPPER "$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@" \
+		>"$tmp/out.bg" 2>"$tmp/err.bg" </dev/null) &
 	BG=$!
 }
 sent() { sed -n 's/^=== -i //p' "$tmp/sent.log"; }
