@@ -1,10 +1,11 @@
 // SPDX-License-Identifier: ISC
 // sitepaths.h - the fixed places of a mail host, defined once for the whole
-// system: the mail spool, the limit configuration file in it, and the
-// password file. Every program and library of the system takes them from
-// here; moving the spool means changing this file alone. (The delivery-side
-// example, examples/boxcheck.c, is a self-contained C program for others to
-// copy and repeats the spool folder; a test holds it to this one.)
+// system: the mail spool, the limit configuration file in it, the password
+// file, and spoolwarn's state folder. Every program and library of the
+// system takes them from here; moving the spool means changing this file
+// alone. (The delivery-side example, examples/boxcheck.c, is a
+// self-contained C program for others to copy and repeats the spool folder;
+// a test holds it to this one.)
 //
 // Header-only, constants with internal linkage: libboxquota.a compiles this
 // in and still exports nothing but its three functions.
@@ -26,6 +27,10 @@ static_assert(std::string_view(limit_file).starts_with(spool_dir),
 
 // The password file, and the base name of its hashed database beside it.
 constexpr char passwd_file[] = "/etc/passwd";
+
+// spoolwarn's state: which warning letters each login has been sent. The
+// folder belongs to spoolwarn alone (systemd's StateDirectory=).
+constexpr char state_dir[] = "/var/lib/spoolwarn";
 
 } // namespace site
 

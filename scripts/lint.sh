@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: ISC
 # Static checks of our own code, from the top of the tree:
 #   clang-tidy  (.clang-tidy) over the sources of limit/, account/, spool/,
-#               check/, spoolstat/, pwdb/, pam/, policy/ and fuzz/, and the
+#               check/, spoolstat/, spoolwarn/, pwdb/, pam/, policy/ and fuzz/, and the
 #               headers they include;
 #   cppcheck    over the same folders, common/, examples/, tests/notouch/
 #               and tests/pam/;
@@ -21,7 +21,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 
-sources=$(find limit account spool check pwdb spoolstat pam policy fuzz -name '*.cc' | sort)
+sources=$(find limit account spool check pwdb spoolstat spoolwarn pam policy fuzz -name '*.cc' | sort)
 
 echo "lint: clang-tidy"
 CC=clang CXX=clang++ cmake -S . -B build-lint -G Ninja -DSPOOLNAG_FUZZ=ON -DSPOOLNAG_TESTS=OFF \
@@ -36,13 +36,13 @@ printf '%s\n' $sources | xargs -P "$jobs" -n 1 clang-tidy -p build-lint --quiet 
 echo "lint: cppcheck"
 cppcheck --std=c++20 --enable=warning,style,performance,portability --inline-suppr \
 	--error-exitcode=1 --quiet --suppress=missingIncludeSystem \
-	-I account -I limit -I limit/include -I spool -I common -I spoolstat -I policy \
-	limit account spool check pwdb spoolstat pam policy common fuzz examples tests/notouch tests/pam || {
+	-I account -I limit -I limit/include -I spool -I common -I spoolstat -I spoolwarn -I policy \
+	limit account spool check pwdb spoolstat spoolwarn pam policy common fuzz examples tests/notouch tests/pam || {
 	echo "lint: cppcheck found the above"; status=1; }
 
 echo "lint: clang-format"
 unformatted=
-for f in $(find limit account spool check pwdb spoolstat pam policy bench common fuzz examples tests/notouch tests/pam -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
+for f in $(find limit account spool check pwdb spoolstat spoolwarn pam policy bench common fuzz examples tests/notouch tests/pam -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
 	clang-format --dry-run --Werror "$f" > /dev/null 2>&1 || unformatted="$unformatted $f"
 done
 if [ -n "$unformatted" ]; then

@@ -41,7 +41,7 @@ while read -r package files; do
 	expect_eq "$package: Maintainer" "spoolnag maintainers <maintainers@spoolnag.org>" "$(field Maintainer)"
 	expect_eq "$package: Version" "$VERSION" "$(field Version)"
 done <<LIST
-spoolnag etc/profile.d/spoolnag.sh usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl usr/share/doc/spoolnag/examples/exim4-boxpolicy.router lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service
+spoolnag etc/profile.d/spoolnag.sh etc/spoolwarn/letter usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/sbin/spoolwarn usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/man/man8/spoolwarn.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl usr/share/doc/spoolnag/examples/exim4-boxpolicy.router lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service lib/systemd/system/spoolwarn.service lib/systemd/system/spoolwarn.timer
 libboxquota-dev $lib/libboxquota.a $lib/pkgconfig/boxquota.pc $lib/cmake/boxquota/boxquotaConfig.cmake $lib/cmake/boxquota/boxquotaConfigVersion.cmake $lib/cmake/boxquota/boxquotaTargets.cmake $lib/cmake/boxquota/boxquotaTargets-none.cmake usr/include/boxquota.h usr/share/man/man3/boxquota.3.gz usr/share/doc/libboxquota-dev/examples/boxcheck.c usr/share/doc/libboxquota-dev/examples/CMakeLists.txt
 libpam-spoolnag $lib/security/pam_spoolnag.so usr/share/pam-configs/spoolnag usr/share/man/man8/pam_spoolnag.8.gz
 LIST
@@ -59,13 +59,17 @@ expect_contains "libpam-spoolnag postinst" "pam-auth-update --package" "$(cat "$
 expect_contains "libpam-spoolnag prerm" "pam-auth-update --package --remove spoolnag" \
 	"$(cat "$WORK/pam-control/prerm")"
 dpkg-deb -e "$DEBS/spoolnag_${VERSION}_$arch.deb" "$WORK/control"
-expect_eq conffiles /etc/profile.d/spoolnag.sh "$(cat "$WORK/control/conffiles")"
+expect_eq conffiles "/etc/profile.d/spoolnag.sh
+/etc/spoolwarn/letter" "$(sort "$WORK/control/conffiles")"
 expect_contains "spoolnag postinst" "deb-systemd-helper enable 'pwdb.path'" "$(cat "$WORK/control/postinst")"
+expect_contains "spoolnag postinst" "deb-systemd-helper enable 'spoolwarn.timer'" "$(cat "$WORK/control/postinst")"
+expect_contains "spoolnag postrm" "rm -rf /var/lib/spoolwarn /var/lib/private/spoolwarn" "$(cat "$WORK/control/postrm")"
+expect_contains "packaged service" "ExecStart=/usr/sbin/spoolwarn" "$(cat "$WORK/root/lib/systemd/system/spoolwarn.service")"
 expect_contains "packaged hook" "'/usr/bin/spoolnag'" "$(cat "$WORK/root/etc/profile.d/spoolnag.sh")"
 
 # spoolnag: a dynamic PIE with full RELRO and no C++ runtime; every program
 # and the module hardened (lintian below checks fortify and the rest).
-for f in usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy \
+for f in usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/sbin/spoolwarn \
     "$lib/security/pam_spoolnag.so"; do
 	elf=$(readelf -dlW "$WORK/root/$f")
 	expect_contains "$f: RELRO" GNU_RELRO "$elf"

@@ -5,10 +5,11 @@
 # a private mount namespace, entered with chroot, with a policy-rc.d that
 # lets no service start. Installs an older build (the same packages with a
 # lower version), upgrades it with apt-get install ./*.deb, checks files,
-# manual pages, the PAM profile, the path unit and the warning, then
-# apt-get remove (only the conffile stays; a login with the hook left
-# behind still works) and apt-get purge (nothing stays, the hashed password
-# database that pwdb made included). Offline: every dependency is already
+# manual pages, the PAM profile, the path unit and the timer, one warning
+# letter from the installed template and the warning, then apt-get remove
+# (only the conffiles stay; a login with the hook left behind still works)
+# and apt-get purge (nothing stays, the hashed password database that pwdb
+# made and spoolwarn's state included). Offline: every dependency is already
 # installed here. The host's dpkg database is checked unchanged afterwards.
 . "$(dirname "$0")/lib.sh"
 need_root_namespace
@@ -53,11 +54,13 @@ for p in spoolnag libboxquota-dev libpam-spoolnag; do
 	while read -r f; do [ -e "$f" ] || no "$p: $f listed, missing"; done < /tmp/files.$p
 done
 for f in /usr/bin/spoolnag /usr/sbin/pwdb /usr/sbin/spoolstat /usr/sbin/boxpolicy \
+    /usr/sbin/spoolwarn /etc/spoolwarn/letter \
     /etc/profile.d/spoolnag.sh /usr/include/boxquota.h /usr/share/pam-configs/spoolnag \
-    /lib/systemd/system/pwdb.path /etc/systemd/system/paths.target.wants/pwdb.path; do
+    /lib/systemd/system/pwdb.path /etc/systemd/system/paths.target.wants/pwdb.path \
+    /lib/systemd/system/spoolwarn.service /etc/systemd/system/timers.target.wants/spoolwarn.timer; do
 	[ -e "$f" ] || no "not installed: $f"
 done
-for page in spoolnag.1 pwdb.8 spoolstat.8 boxpolicy.8 boxquota.3 boxquota.5 pam_spoolnag.8; do
+for page in spoolnag.1 pwdb.8 spoolstat.8 boxpolicy.8 spoolwarn.8 boxquota.3 boxquota.5 pam_spoolnag.8; do
 	man "${page##*.}" "${page%.*}" 2>/tmp/man.err | grep -q . || no "man ${page%.*} shows nothing"
 	[ -s /tmp/man.err ] && no "man ${page%.*}: $(cat /tmp/man.err)"
 done
@@ -65,8 +68,20 @@ grep -q pam_spoolnag /etc/pam.d/common-session && no "the PAM profile is on by d
 pam-auth-update --enable spoolnag
 grep -q pam_spoolnag /etc/pam.d/common-session || no "pam-auth-update --enable spoolnag did nothing"
 
-# The warning, for nobody (uid 65534) over a limit of 1000 bytes.
+# The letter, for nobody (uid 65534) at 95% of a limit of 1000 bytes,
+# from the installed template (a line added to it shows it is read), once.
 printf '# test\n100\n1000\n' > /var/mail/.boxquota
+head -c 950 /dev/zero > /var/mail/nobody
+printf '#!/bin/sh\n{ echo "=== $*"; cat; } >> /tmp/letters\n' > /tmp/sendmail
+chmod 755 /tmp/sendmail
+sed -i 's/^From: postmaster$/From: postmaster\nX-Site: installed template/' /etc/spoolwarn/letter
+spoolwarn -S /tmp/sendmail || no "spoolwarn failed"
+spoolwarn -S /tmp/sendmail || no "spoolwarn failed the second time"
+[ "$(grep -c '^=== -i nobody$' /tmp/letters)" = 1 ] || no "letters: $(cat /tmp/letters)"
+grep -q '^X-Site: installed template$' /tmp/letters || no "the installed template was not read"
+grep -q '^90 nobody$' /var/lib/spoolwarn/state || no "spoolwarn recorded nothing"
+
+# The warning, for nobody over the limit.
 head -c 5000 /dev/zero > /var/mail/nobody
 out=$(setpriv --reuid=65534 --regid=65534 --clear-groups spoolnag)
 case $out in *"NO MORE MAIL"*) ;; *) no "spoolnag said: [$out]" ;; esac
@@ -78,13 +93,15 @@ case $out in *"NO MORE MAIL"*in) ;; *) no "a login with the hook said: [$out]" ;
 
 apt remove spoolnag libboxquota-dev libpam-spoolnag
 [ "$(version spoolnag)" = "$VERSION rc " ] || no "after remove: $(version spoolnag)"
-conffiles=$(dpkg-query -W -f='${Conffiles}' spoolnag | awk 'NF { print $1 }')
-[ "$conffiles" = /etc/profile.d/spoolnag.sh ] || no "conffiles after remove: [$conffiles]"
+conffiles=$(dpkg-query -W -f='${Conffiles}' spoolnag | awk 'NF { print $1 }' | sort)
+[ "$conffiles" = "/etc/profile.d/spoolnag.sh
+/etc/spoolwarn/letter" ] || no "conffiles after remove: [$conffiles]"
 [ -e /etc/profile.d/spoolnag.sh ] || no "the conffile went with remove"
+[ -e /etc/spoolwarn/letter ] || no "the letter's template went with remove"
 for p in spoolnag libboxquota-dev libpam-spoolnag; do
 	while read -r f; do
 		[ -e "$f" ] && [ ! -d "$f" ] && [ "$f" != /etc/profile.d/spoolnag.sh ] &&
-			no "$f stays after remove"
+			[ "$f" != /etc/spoolwarn/letter ] && no "$f stays after remove"
 	done < /tmp/files.$p
 done
 grep -q pam_spoolnag /etc/pam.d/common-session && no "the PAM stack names the removed module"
@@ -101,7 +118,8 @@ for p in spoolnag libboxquota-dev libpam-spoolnag; do
 	done < /tmp/files.$p
 done
 for f in /etc/passwd.pag /etc/passwd.dir /etc/passwd.pwdb.lock \
-    /etc/systemd/system/paths.target.wants/pwdb.path; do
+    /etc/systemd/system/paths.target.wants/pwdb.path \
+    /etc/systemd/system/timers.target.wants/spoolwarn.timer /var/lib/spoolwarn /etc/spoolwarn; do
 	[ -e "$f" ] && no "$f stays after purge"
 done
 echo cycle done

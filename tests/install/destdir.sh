@@ -10,8 +10,10 @@ root=$WORK/root
 DESTDIR=$root cmake --install "$BUILD" --prefix /usr >"$WORK/install.log" ||
 	fail "cmake --install failed: $(cat "$WORK/install.log")"
 
-# Every file is under DESTDIR, in /usr or /etc/profile.d.
-stray=$(cd "$root" && find . -type f | grep -Ev '^\./usr/|^\./etc/profile\.d/spoolnag\.sh$' || true)
+# Every file is under DESTDIR, in /usr, or /etc for the login hook and the
+# letter's template.
+stray=$(cd "$root" && find . -type f |
+	grep -Ev '^\./usr/|^\./etc/profile\.d/spoolnag\.sh$|^\./etc/spoolwarn/letter$' || true)
 expect_eq "files outside /usr" "" "$stray"
 [ -f "$root/etc/profile.d/spoolnag.sh" ] || fail "login hook not in /etc/profile.d"
 [ ! -e "$root/usr/etc" ] || fail "login hook went to /usr/etc"
@@ -21,6 +23,8 @@ while read -r f; do
 done <"$BUILD/install_manifest.txt"
 
 expect_contains "login hook" "'/usr/bin/spoolnag'" "$(cat "$root/etc/profile.d/spoolnag.sh")"
+expect_contains "spoolwarn.service" "ExecStart=/usr/sbin/spoolwarn" \
+	"$(cat "$root/usr/lib/systemd/system/spoolwarn.service")"
 pcdir=$(dirname "$(find "$root" -name boxquota.pc)")
 expect_eq "pc prefix" /usr "$(PKG_CONFIG_LIBDIR=$pcdir pkg-config --variable=prefix boxquota)"
 

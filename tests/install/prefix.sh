@@ -22,6 +22,8 @@ for f in bin/spoolnag lib/libboxquota.a include/boxquota.h \
     lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service \
     lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service \
     sbin/pwdb sbin/spoolstat share/man/man8/spoolstat.8.gz \
+    sbin/spoolwarn share/man/man8/spoolwarn.8.gz etc/spoolwarn/letter \
+    lib/systemd/system/spoolwarn.service lib/systemd/system/spoolwarn.timer \
     share/doc/spoolnag/examples/exim4-boxpolicy.acl \
     share/doc/spoolnag/examples/exim4-boxpolicy.router; do
 	[ -f "$STAGE/$f" ] || fail "not installed: $f"
@@ -61,6 +63,12 @@ expect_eq "pkg-config flags" "-I$STAGE/include -L$STAGE/lib -lboxquota" "$pc"
 unit=$(cat "$STAGE/lib/systemd/system/boxpolicy@.service")
 expect_contains "boxpolicy@.service" "ExecStart=$STAGE/sbin/boxpolicy" "$unit"
 expect_lacks "boxpolicy@.service" "@CMAKE" "$unit"
+unit=$(cat "$STAGE/lib/systemd/system/spoolwarn.service")
+expect_contains "spoolwarn.service" "ExecStart=$STAGE/sbin/spoolwarn" "$unit"
+expect_lacks "spoolwarn.service" "@CMAKE" "$unit"
+# The template is installed as written: its placeholders are spoolwarn's.
+cmp -s "$STAGE/etc/spoolwarn/letter" "$SRC/spoolwarn/letter" ||
+	fail "installed etc/spoolwarn/letter differs from spoolwarn/letter"
 # The Exim examples are the files the server test includes.
 for f in exim4-boxpolicy.acl exim4-boxpolicy.router; do
 	cmp -s "$STAGE/share/doc/spoolnag/examples/$f" "$SRC/policy/$f" ||

@@ -13,7 +13,7 @@
 # when the script ends; the PID namespace's end takes down anything left.
 #
 # Environment (set by CMakeLists.txt): DEBS (the unpacked packages),
-# BOXPOLICY, SPOOLNAG (the built programs), SRC (the source tree), WORK (a
+# BOXPOLICY, SPOOLNAG, SPOOLWARN (the built programs), SRC (the source tree), WORK (a
 # scratch folder of the test's own). fail ends the script with 1; skip with
 # 77 (CTest: skipped), or with 1 when CI is set.
 set -eu

@@ -1,0 +1,226 @@
+// SPDX-License-Identifier: ISC
+// letter - filling in the warning letter (letter.h).
+//
+// The template is split once into its header lines and its body; each
+// line is filled in on its own. Dates use the C locale's names, as the
+// program never sets another.
+#include "letter.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <vector>
+
+#include "sitepaths.h"
+
+namespace letter {
+
+const char default_template[] =
+    "From: postmaster\n"
+    "Subject: Your mailbox is ${PERCENT}% full\n"
+    "\n"
+    "** WARNING: system mailbox ${MAILBOX} is at ${PERCENT}% of its limit"
+    " (${SIZE} of ${LIMIT} bytes). **\n"
+    "** Once it is over ${LIMIT} bytes, you will receive NO MORE MAIL. **\n"
+    "** Delete at least ${DELETE} bytes to be back under ${THRESHOLD}%. **\n"
+    "\n"
+    "Mail sent to you while the mailbox is over the limit is refused and\n"
+    "returned to its senders. This letter is sent once; you hear again only\n"
+    "after the mailbox has shrunk and grown past ${THRESHOLD}% once more.\n";
+
+namespace {
+
+struct Parts {
+	std::vector<std::string_view> headers; // whole header lines, continuations included
+	std::string_view body;
+};
+
+// The name of a header line ("Subject" of "Subject: x"), or empty when the
+// line is not one.
+std::string_view header_name(std::string_view line)
+{
+	std::size_t colon = line.find(':');
+	if (colon == 0 || colon == std::string_view::npos)
+		return {};
+	std::string_view name = line.substr(0, colon);
+	bool printable =
+	    std::all_of(name.begin(), name.end(), [](char c) { return c > ' ' && c < 127; });
+	return printable ? name : std::string_view();
+}
+
+bool same_name(std::string_view a, std::string_view b)
+{
+	if (a.size() != b.size())
+		return false;
+	for (std::size_t i = 0; i < a.size(); ++i)
+		if (std::tolower(static_cast<unsigned char>(a[i])) !=
+		    std::tolower(static_cast<unsigned char>(b[i])))
+			return false;
+	return true;
+}
+
+std::string_view without_cr(std::string_view line)
+{
+	if (!line.empty() && line.back() == '\r')
+		line.remove_suffix(1);
+	return line;
+}
+
+// Splits tmpl; false with *why when a header line is malformed.
+bool split(std::string_view tmpl, Parts *out, std::string *why)
+{
+	out->headers.clear();
+	std::string_view rest = tmpl;
+	std::size_t nl = rest.find('\n');
+	if (header_name(without_cr(rest.substr(0, nl))).empty()) {
+		out->body = tmpl; // no header part
+		return true;
+	}
+	while (!rest.empty()) {
+		nl = rest.find('\n');
+		std::string_view line = without_cr(rest.substr(0, nl));
+		rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+		if (line.empty())
+			break;
+		if (line.front() == ' ' || line.front() == '\t') {
+			out->headers.back() =
+			    std::string_view(out->headers.back().data(),
+			                     static_cast<std::size_t>(line.data() + line.size() -
+			                                              out->headers.back().data()));
+			continue;
+		}
+		std::string_view name = header_name(line);
+		if (name.empty()) {
+			*why = "not a header line: " + std::string(line.substr(0, 60));
+			return false;
+		}
+		static constexpr std::string_view ours[] = {"To", "Date", "Auto-Submitted"};
+		auto it = std::find_if(std::begin(ours), std::end(ours),
+		                       [&](std::string_view o) { return same_name(name, o); });
+		if (it != std::end(ours)) {
+			*why = "sets " + std::string(*it) + ":, which spoolwarn writes itself";
+			return false;
+		}
+		out->headers.push_back(line);
+	}
+	out->body = rest;
+	return true;
+}
+
+bool has_header(const Parts &p, std::string_view name)
+{
+	return std::any_of(p.headers.begin(), p.headers.end(),
+	                   [&](std::string_view h) { return same_name(header_name(h), name); });
+}
+
+// text with the placeholders filled in, and every line end LF alone.
+void fill(std::string_view text, const Facts &f, std::string *out)
+{
+	const std::string mailbox = std::string(site::spool_dir) + std::string(f.login);
+	while (!text.empty()) {
+		std::size_t at = text.find_first_of("$\r");
+		*out += text.substr(0, at);
+		if (at == std::string_view::npos)
+			return;
+		text.remove_prefix(at);
+		if (text.front() == '\r') {
+			if (text.size() > 1 && text[1] == '\n')
+				text.remove_prefix(1);
+			else
+				*out += ' '; // a CR alone would end a header line for some readers
+			if (text.front() == '\r')
+				text.remove_prefix(1);
+			continue;
+		}
+		std::string value;
+		std::size_t len = 0;
+		struct {
+			std::string_view name;
+			std::string value;
+		} const table[] = {
+		    {"${LOGIN}", std::string(f.login)},
+		    {"${MAILBOX}", mailbox},
+		    {"${SIZE}", std::to_string(f.size)},
+		    {"${LIMIT}", std::to_string(f.limit)},
+		    {"${PERCENT}", std::to_string(f.percent)},
+		    {"${THRESHOLD}", std::to_string(f.threshold)},
+		    {"${DELETE}", std::to_string(f.to_delete)},
+		};
+		for (const auto &row : table)
+			if (text.starts_with(row.name)) {
+				value = row.value;
+				len = row.name.size();
+				break;
+			}
+		if (len == 0) {
+			*out += '$';
+			text.remove_prefix(1);
+		} else {
+			*out += value;
+			text.remove_prefix(len);
+		}
+	}
+}
+
+} // namespace
+
+bool check(std::string_view tmpl, std::string *why)
+{
+	Parts p;
+	return split(tmpl, &p, why);
+}
+
+bool safe_login(std::string_view login)
+{
+	if (login.empty() || login.front() == '-' || login.front() == '.')
+		return false;
+	for (char c : login)
+		if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||
+		      c == '-'))
+			return false;
+	return true;
+}
+
+std::string rfc5322_date(std::time_t now)
+{
+	static const char days[][4] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+	static const char months[][4] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+	                                 "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+	std::tm tm = {};
+	::localtime_r(&now, &tm);
+	long offset = tm.tm_gmtoff / 60;
+	char sign = offset < 0 ? '-' : '+';
+	if (offset < 0)
+		offset = -offset;
+	char buf[64];
+	std::snprintf(buf, sizeof buf, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+	              days[tm.tm_wday % 7], tm.tm_mday, months[tm.tm_mon % 12], tm.tm_year + 1900,
+	              tm.tm_hour, tm.tm_min, tm.tm_sec, sign, offset / 60, offset % 60);
+	return buf;
+}
+
+std::string compose(std::string_view tmpl, const Facts &facts, std::time_t now)
+{
+	Parts p;
+	std::string why;
+	if (!split(tmpl, &p, &why))
+		p = Parts{{}, tmpl};
+	std::string text = "To: " + std::string(facts.login) + "\n";
+	if (!has_header(p, "From"))
+		text += "From: postmaster\n";
+	if (!has_header(p, "Subject"))
+		fill("Subject: Your mailbox is ${PERCENT}% full\n", facts, &text);
+	for (std::string_view h : p.headers) {
+		fill(h, facts, &text);
+		text += '\n';
+	}
+	text += "Date: " + rfc5322_date(now) + "\n";
+	text += "Auto-Submitted: auto-generated\n";
+	text += '\n';
+	fill(p.body, facts, &text);
+	if (text.back() != '\n')
+		text += '\n';
+	return text;
+}
+
+} // namespace letter

@@ -1,0 +1,361 @@
+// SPDX-License-Identifier: ISC
+// spoolwarn - a letter to each user whose system mailbox nears the limit,
+// while mail can still reach them.
+//
+// Usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]
+//
+// Walks the accounts of the system's own lookup (one look per login, the
+// first line of each), asks the verdict about every mailbox the limit
+// applies to, and sends one letter per threshold crossed (thresholds.h)
+// through "SENDMAIL -i LOGIN". What was sent is kept in /var/lib/spoolwarn
+// (state.h), under a lock held for the whole run. A letter is recorded
+// before it is handed to sendmail, and the record is taken back when
+// sendmail fails: a run killed at any point, or a state that can no longer
+// be written, never leads to the same letter twice; a letter whose
+// submission failed is tried again by the next run. -n prints the letters
+// due and changes nothing.
+//
+// Reads /etc/passwd (account module), /var/mail/.boxquota (libboxquota),
+// the status of each mailbox (verdict), the letter template; writes the
+// state folder. Logs one syslog line (LOG_MAIL) per letter sent, per
+// decision to record without a letter, and per fault; faults are also told
+// on standard error as "spoolwarn: file: reason", unless standard error is
+// the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
+// nothing was due), EX_USAGE, EX_NOINPUT, EX_CONFIG, EX_CANTCREAT,
+// EX_IOERR, EX_UNAVAILABLE, or EX_TEMPFAIL when a letter could not be
+// submitted.
+#include <sys/stat.h>
+#include <sysexits.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <charconv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <set>
+#include <string>
+#include <string_view>
+
+#include "cmdline.h"
+#include "getpwent.h"
+#include "letter.h"
+#include "limitinfo.h"
+#include "sitepaths.h"
+#include "regular.h"
+#include "report.h"
+#include "state.h"
+#include "submit.h"
+#include "thresholds.h"
+#include "verdict.h"
+
+namespace {
+
+const char help_text[] = "Send each user one letter when their system mailbox crosses a share of\n"
+                         "the site's mail limit.\n"
+                         "\n"
+                         "  -n             print the letters due; send nothing, record nothing\n"
+                         "  -p PERCENT,... the thresholds, in percent of the limit (default 90)\n"
+                         "  -S SENDMAIL    the sendmail program (default /usr/sbin/sendmail)\n"
+                         "      --help     show this help\n"
+                         "      --version  show the version\n";
+
+// A file in the state folder, by name.
+std::string in_state_dir(const char *name)
+{
+	return std::string(site::state_dir) + "/" + name;
+}
+
+// Whether standard error is the journal's stream (systemd names it in
+// JOURNAL_STREAM as DEVICE:INODE), which already gets every syslog line.
+bool stderr_is_journal()
+{
+	const char *stream = std::getenv("JOURNAL_STREAM");
+	if (stream == nullptr)
+		return false;
+	std::string_view s = stream;
+	std::size_t colon = s.find(':');
+	unsigned long long dev = 0, ino = 0;
+	if (colon == std::string_view::npos ||
+	    std::from_chars(s.data(), s.data() + colon, dev).ptr != s.data() + colon ||
+	    std::from_chars(s.data() + colon + 1, s.data() + s.size(), ino).ptr !=
+	        s.data() + s.size())
+		return false;
+	struct stat st = {};
+	return ::fstat(2, &st) == 0 && st.st_dev == dev && st.st_ino == ino;
+}
+
+bool quiet_stderr = false; // set by main: standard error is the journal
+
+// A message for the administrator on standard error as "spoolwarn: file:
+// reason", unless that is the journal.
+void tell(const std::string &file, const std::string &reason)
+{
+	if (!quiet_stderr)
+		std::fprintf(stderr, "spoolwarn: %s: %s\n", file.c_str(), reason.c_str());
+}
+
+// A fault: one syslog line, and the same on standard error.
+void fault(const std::string &file, const std::string &reason)
+{
+	syslog(LOG_ERR, "%s: %s", file.c_str(), reason.c_str());
+	tell(file, reason);
+}
+
+// The template: the installed file, or the built-in text when there is
+// none. False after a fault.
+bool read_template(std::string *out, int *status)
+{
+	int fd = regular::open_file(SPOOLWARN_LETTER);
+	if (fd < 0) {
+		if (errno == ENOENT) {
+			*out = letter::default_template;
+			return true;
+		}
+		fault(SPOOLWARN_LETTER, regular::describe(errno));
+		*status = EX_NOINPUT;
+		return false;
+	}
+	char buf[4096];
+	ssize_t n;
+	while ((n = ::read(fd, buf, sizeof buf)) > 0)
+		out->append(buf, static_cast<std::size_t>(n));
+	int err = n < 0 ? errno : 0;
+	::close(fd);
+	std::string why;
+	if (err != 0) {
+		fault(SPOOLWARN_LETTER, std::strerror(err));
+		*status = EX_IOERR;
+		return false;
+	}
+	if (!letter::check(*out, &why)) {
+		fault(SPOOLWARN_LETTER, why);
+		*status = EX_CONFIG;
+		return false;
+	}
+	return true;
+}
+
+// 0 when the password file can be read, else errno (getpwent alone cannot
+// tell an unreadable file from an empty one).
+int passwd_unreadable()
+{
+	int fd = regular::open_file(site::passwd_file);
+	if (fd < 0)
+		return errno;
+	char byte;
+	int err = ::read(fd, &byte, 1) < 0 ? errno : 0;
+	::close(fd);
+	return err;
+}
+
+struct Run {
+	cmdline::Options opt;
+	std::string tmpl;
+	state::Store store;
+	state::Marks marks; // as recorded, updated as the walk goes
+	std::time_t now = 0;
+	int status = EX_OK;
+	bool dirty = false;   // marks changed since the last save
+	bool stopped = false; // the state can no longer be written
+};
+
+// Sets login's marks (none: drops it), in memory only until the next save.
+void note(Run &run, const std::string &login, const std::vector<int> &marks)
+{
+	if (marks.empty())
+		run.marks.erase(login);
+	else
+		run.marks[login] = marks;
+	run.dirty = true;
+}
+
+// Writes the state as it is now; false after a fault, and then no letter
+// may go out any more.
+bool save(Run &run)
+{
+	if (run.opt.dry_run || !run.dirty)
+		return true;
+	if (int err = state::save(run.store, run.marks)) {
+		fault(in_state_dir(state::file_name),
+		      std::string("cannot be written: ") + std::strerror(err));
+		run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+		run.stopped = true;
+		return false;
+	}
+	run.dirty = false;
+	return true;
+}
+
+// Sets login's marks and saves at once.
+bool record(Run &run, const std::string &login, const std::vector<int> &marks)
+{
+	note(run, login, marks);
+	return save(run);
+}
+
+// One login's look: its letter, if one is due, and its new marks.
+void look(Run &run, const passwd &pw)
+{
+	std::string login = pw.pw_name;
+	verdict::Verdict v = verdict::judge(pw);
+	auto old = run.marks.find(login);
+	std::vector<int> marked = old != run.marks.end() ? old->second : std::vector<int>{};
+	if (verdict::blind(v)) {
+		// Nothing is known of this mailbox: its marks stay as they are.
+		syslog(LOG_WARNING, "%s%s: cannot be examined: %s", site::spool_dir, login.c_str(),
+		       std::strerror(v.error));
+		return;
+	}
+	thresholds::Step step =
+	    thresholds::step(run.opt.thresholds, marked, v.size, v.limit.max_size, v.over);
+	if (step.letter == 0) {
+		if (step.marks != marked) {
+			if (v.over && step.marks.size() > marked.size())
+				syslog(LOG_INFO, "over: login=%s size=%lld limit=%d: %s",
+				       login.c_str(), v.size, v.limit.max_size,
+				       "recorded, no letter (it would be refused)");
+			// Re-arms and over-limit records wait for the next save: lost
+			// with a killed run, the next run finds them again.
+			note(run, login, step.marks);
+		}
+		return;
+	}
+	if (!letter::safe_login(login)) {
+		// Recorded as dealt with, so that it is said once per crossing.
+		syslog(LOG_WARNING, "uid=%d: the login is not safe as a mail address: no letter",
+		       v.uid);
+		note(run, login, step.marks);
+		return;
+	}
+	letter::Facts facts{login,
+	                    v.size,
+	                    v.limit.max_size,
+	                    thresholds::percent(v.size, v.limit.max_size),
+	                    step.letter,
+	                    thresholds::to_delete(v.size, v.limit.max_size, step.letter)};
+	std::string text = letter::compose(run.tmpl, facts, run.now);
+	if (run.opt.dry_run) {
+		std::printf("--- a letter to %s at %d%%: %s -i %s\n%s", login.c_str(), step.letter,
+		            run.opt.sendmail.c_str(), login.c_str(), text.c_str());
+		note(run, login, step.marks);
+		return;
+	}
+	// Recorded first: once sendmail has it, no crash may make it go twice.
+	if (!record(run, login, step.marks))
+		return;
+	std::string why;
+	if (submit::run(run.opt.sendmail, login, text, &why)) {
+		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
+		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
+		return;
+	}
+	run.status = EX_TEMPFAIL;
+	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run",
+	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
+	tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
+	if (!record(run, login, step.unsent))
+		syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
+		       login.c_str());
+}
+
+// Walks every account; false when the walk was cut short.
+bool walk(Run &run, int min_uid)
+{
+	std::set<std::string> seen;
+	account::endpwent(); // from the first line
+	while (passwd *pw = account::getpwent()) {
+		if (static_cast<int>(pw->pw_uid) < min_uid || !seen.insert(pw->pw_name).second)
+			continue;
+		look(run, *pw);
+		if (run.stopped)
+			break;
+	}
+	account::endpwent();
+	if (run.stopped)
+		return false;
+	// Logins gone from the password file, or no longer limited, are
+	// forgotten: should they come back, they start afresh.
+	for (auto it = run.marks.begin(); it != run.marks.end();)
+		if (seen.contains(it->first)) {
+			++it;
+		} else {
+			it = run.marks.erase(it);
+			run.dirty = true;
+		}
+	return save(run);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+	Run run;
+	std::string error;
+	if (!cmdline::parse(argc, argv, &run.opt, &error)) {
+		std::fprintf(stderr, "spoolwarn: %s\n%s", error.c_str(), cmdline::usage);
+		return EX_USAGE;
+	}
+	if (run.opt.help) {
+		std::fputs(cmdline::usage, stdout);
+		std::fputs(help_text, stdout);
+		return std::fflush(stdout) == 0 ? EX_OK : EX_IOERR;
+	}
+	if (run.opt.version) {
+		std::puts("spoolwarn " SPOOLWARN_VERSION);
+		return std::fflush(stdout) == 0 ? EX_OK : EX_IOERR;
+	}
+	openlog("spoolwarn", LOG_PID, LOG_MAIL);
+	quiet_stderr = stderr_is_journal();
+	std::signal(SIGPIPE, SIG_IGN);
+	tzset();
+	run.now = std::time(nullptr);
+
+	if (int err = passwd_unreadable()) {
+		fault(site::passwd_file, regular::describe(err));
+		return EX_NOINPUT;
+	}
+	limitinfo::Limit limit = limitinfo::configured();
+	if (!limitinfo::on(limit)) {
+		std::string why = "the limit is off (" + report::off_text(limit) + "): no letters";
+		syslog(LOG_NOTICE, "%s", why.c_str());
+		tell(site::limit_file, why);
+		return EX_OK;
+	}
+	if (!read_template(&run.tmpl, &run.status))
+		return run.status;
+	if (!run.opt.dry_run && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
+		fault(run.opt.sendmail, std::strerror(errno));
+		return EX_UNAVAILABLE;
+	}
+
+	const char *what = nullptr;
+	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
+		std::string file =
+		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
+		fault(file, std::strerror(err));
+		return EX_CANTCREAT;
+	}
+	state::Loaded how;
+	std::string why;
+	if (state::load(run.store, &run.marks, &how, &why) != 0) {
+		fault(in_state_dir(state::file_name), std::strerror(errno));
+		return EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string note = run.opt.dry_run ? why + "; counted as empty"
+		                                   : why + "; set aside as " + state::aside_name +
+		                                         ", starting afresh";
+		fault(in_state_dir(state::file_name), note);
+	}
+	walk(run, limit.min_user);
+	closelog();
+	if (std::fflush(stdout) != 0 && run.status == EX_OK) {
+		std::fprintf(stderr, "spoolwarn: standard output: %s\n", std::strerror(errno));
+		return EX_IOERR;
+	}
+	return run.status;
+}

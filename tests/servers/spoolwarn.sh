@@ -1,0 +1,100 @@
+#!/bin/sh
+# SPDX-License-Identifier: ISC
+# servers.spoolwarn - spoolwarn's letter through Debian's Postfix, for real.
+#
+# Postfix, unpacked from Debian's package, runs as root in private mount,
+# network and PID namespaces with the sample host bound in (limit 20000
+# bytes from uid 1000). alice's mailbox is brought to 95% of the limit;
+# bob's is over it. spoolwarn then runs as the shipped service runs it: an
+# unprivileged user (nobody here) whose only extra right is the postdrop
+# group, with no way to gain privileges (setpriv --no-new-privs, as
+# NoNewPrivileges=yes), umask 077, the system read-only but for Postfix's
+# maildrop queue, its state folder a tmpfs over /var/lib. Postfix's
+# sendmail hands the letter to postdrop, pickup and cleanup take it, and
+# local(8) delivers it into /var/mail/alice; bob gets none (his would be
+# refused) and is recorded. A second run sends nothing.
+. "$(dirname "$0")/lib.sh"
+
+if [ "${1-}" = inside ]; then
+	begin_host mx "$WORK/host" "$WORK/syslog"
+	start_postfix "$WORK/postfix"
+	mount -t tmpfs -o mode=755 tmpfs /var/lib
+	mkdir -m 700 /var/lib/spoolwarn
+	chown 65534:65534 /var/lib/spoolwarn
+	head -c 9000 /dev/zero | tr '\0' a >>/var/mail/alice
+
+	# As the service: nobody, group postdrop added, no new privileges,
+	# umask 077, and a read-only system but for the maildrop queue
+	# (ProtectSystem=strict, ReadWritePaths=) and the state folder.
+	run() {
+		unshare -m --propagation private sh -c '
+			mount --bind "$1" "$1" && mount -o remount,bind,ro / || exit 99
+			umask 077
+			exec setpriv --reuid=65534 --regid=65534 --groups=103 --no-new-privs \
+				"$2/bin/spoolwarn" -S "$2/bin/sendmail"
+		' sh "$WORK/postfix/spool/maildrop" "$WORK"
+	}
+	run || fail "spoolwarn failed with status $?"
+	wait_for 60 grep -q '^Subject: Your mailbox is 95% full$' /var/mail/alice ||
+		fail "no letter in /var/mail/alice: $(tail -n 20 "$WORK/postfix/maillog")"
+	echo "ok: the letter delivered by local(8) into /var/mail/alice"
+	letter=$(sed -n '/^Subject: Your mailbox is 95% full$/,$p;/^From MAILER-DAEMON/q' /var/mail/alice)
+	headers=$(grep -B 20 '^Subject: Your mailbox is 95% full$' /var/mail/alice)
+	expect "addressed to alice at the local host" '^To: alice@example\.org$' "$headers"
+	expect "from postmaster" '^From: postmaster@example\.org$' "$headers"
+	expect "marked as automatic" '^Auto-Submitted: auto-generated$' "$(grep -A 3 '^Subject: Your' /var/mail/alice)"
+	expect "its body" '^\*\* WARNING: system mailbox /var/mail/alice is at 95% of its limit \(19000 of 20000 bytes\)\. \*\*$' "$letter"
+	expect_log "spoolwarn logs the letter" \
+		'spoolwarn\[[0-9]+\]: sent: login=alice threshold=90% size=19000 limit=20000 percent=95$' \
+		"$WORK/syslog"
+	expect_log "spoolwarn records bob without a letter" \
+		'spoolwarn\[[0-9]+\]: over: login=bob size=30000 limit=20000: recorded, no letter' \
+		"$WORK/syslog"
+	grep -q 'to=<bob@' "$WORK/postfix/maillog" && fail "a letter went to bob"
+	expect "recorded" '^90 alice$' "$(cat /var/lib/spoolwarn/state)"
+
+	run || fail "the second run failed with status $?"
+	[ "$(grep -c 'spoolwarn\[[0-9]*\]: sent:' "$WORK/syslog")" = 1 ] ||
+		fail "the second run sent again: $(cat "$WORK/syslog")"
+	[ -z "$(ls -A "$WORK/postfix/spool/maildrop")" ] || fail "the maildrop queue is not empty"
+	[ "$(grep -c '^Subject: Your mailbox is' /var/mail/alice)" = 1 ] ||
+		fail "more than one letter in /var/mail/alice"
+	echo "ok: a second run sends nothing"
+	exit 0
+fi
+
+need_namespaces
+need_unpacked postfix
+rm -rf "$WORK"
+mkdir -p "$WORK"
+chmod 755 "$WORK"
+PIDS=$WORK/pids.test
+trap 'stop_tracked' EXIT
+sample_host "$WORK/host"
+mkdir "$WORK/bin"
+cp "$SPOOLWARN" "$WORK/bin/"
+# Postfix's own sendmail, pointed at this instance; its postdrop is not
+# set-group-id: the postdrop group is what lets the letter in.
+cat >"$WORK/bin/sendmail" <<SENDMAIL
+#!/bin/sh
+MAIL_CONFIG=$WORK/postfix/conf LD_LIBRARY_PATH=$DEBS/postfix/usr/lib/postfix \\
+	exec $DEBS/postfix/usr/sbin/sendmail "\$@"
+SENDMAIL
+chmod 755 "$WORK/bin" "$WORK/bin/"*
+configure_postfix "$WORK/postfix" 2527 "unix:private/none" ""
+# pickup(8) takes what postdrop leaves in the maildrop queue.
+echo "pickup unix n - n 60 1 pickup" >>"$WORK/postfix/conf/master.cf"
+# sendmail runs postdrop with only these variables; the unpacked programs
+# need their library folder too.
+echo "export_environment = TZ MAIL_CONFIG LANG LD_LIBRARY_PATH" >>"$WORK/postfix/conf/main.cf"
+
+enter_host "$0" inside
+status=0
+wait "$HOST_PID" || status=$?
+if [ $status != 0 ]; then
+	echo "--- Postfix's log:"
+	tail -n 40 "$WORK/postfix/maillog" 2>/dev/null || :
+	echo "--- syslog:"
+	cat "$WORK/syslog" 2>/dev/null || :
+fi
+exit $status

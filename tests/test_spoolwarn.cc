@@ -1,0 +1,278 @@
+// SPDX-License-Identifier: ISC
+// Unit tests of spoolwarn's modules: the warning and re-arm rule, the state
+// file's text, the letter, and the command line.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "cmdline.h"
+#include "letter.h"
+#include "state.h"
+#include "thresholds.h"
+
+namespace {
+
+using V = std::vector<int>;
+
+// --- thresholds -------------------------------------------------------------
+
+struct StepCase {
+	const char *what;
+	V thresholds, marked;
+	long long size;
+	int limit;
+	bool over;
+	V marks;    // after the letter, if any
+	int letter; // 0: none
+	V unsent;   // should the letter fail
+};
+
+class Step : public testing::TestWithParam<StepCase> {};
+
+TEST_P(Step, Rule)
+{
+	const StepCase &c = GetParam();
+	thresholds::Step s = thresholds::step(c.thresholds, c.marked, c.size, c.limit, c.over);
+	EXPECT_EQ(s.marks, c.marks) << c.what;
+	EXPECT_EQ(s.letter, c.letter) << c.what;
+	EXPECT_EQ(s.unsent, c.unsent) << c.what;
+}
+
+// Limit 1000 bytes throughout, unless said otherwise.
+INSTANTIATE_TEST_SUITE_P(Thresholds, Step, testing::Values(
+	StepCase{"below, nothing marked", {90}, {}, 899, 1000, false, {}, 0, {}},
+	StepCase{"crossing: exactly at the threshold", {90}, {}, 900, 1000, false, {90}, 90, {}},
+	StepCase{"staying above: no second letter", {90}, {90}, 950, 1000, false, {90}, 0, {90}},
+	StepCase{"falling, within the hysteresis: still marked", {90}, {90}, 850, 1000, false,
+	         {90}, 0, {90}},
+	StepCase{"falling past it: re-armed", {90}, {90}, 849, 1000, false, {}, 0, {}},
+	StepCase{"re-crossing after re-arming", {90}, {}, 901, 1000, false, {90}, 90, {}},
+	StepCase{"several: the lower one crossed", {80, 95}, {}, 800, 1000, false, {80}, 80, {}},
+	StepCase{"several: the higher one after the lower", {80, 95}, {80}, 960, 1000, false,
+	         {80, 95}, 95, {80}},
+	StepCase{"several at once: one letter, the highest", {80, 95}, {}, 990, 1000, false,
+	         {80, 95}, 95, {}},
+	StepCase{"several: falling re-arms only the higher", {80, 95}, {80, 95}, 880, 1000, false,
+	         {80}, 0, {80}},
+	StepCase{"first run, far above: warns once", {50, 90}, {}, 1000, 1000, false, {50, 90},
+	         90, {}},
+	StepCase{"over the limit: recorded, no letter", {90}, {}, 1001, 1000, true, {90}, 0, {}},
+	StepCase{"over, already recorded: nothing", {90}, {90}, 5000, 1000, true, {90}, 0, {90}},
+	StepCase{"over, then back below: still marked", {90}, {90}, 900, 1000, false, {90}, 0,
+	         {90}},
+	StepCase{"a negative limit: every size over", {90}, {}, 0, -1, true, {90}, 0, {}},
+	StepCase{"marks of thresholds no longer given drop", {80}, {90}, 850, 1000, false, {80},
+	         80, {}},
+	StepCase{"a huge size does not wrap", {90}, {}, 0x7fffffffffffffffLL, 1000, true, {90}, 0,
+	         {}},
+	StepCase{"largest limit, just below 90%", {90}, {}, 1932735282, 2147483647, false, {}, 0,
+	         {}},
+	StepCase{"largest limit, at 90%", {90}, {}, 1932735283, 2147483647, false, {90}, 90, {}}),
+	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+TEST(Thresholds, PercentAndToDelete)
+{
+	EXPECT_EQ(thresholds::percent(905, 1000), 90);
+	EXPECT_EQ(thresholds::percent(999, 1000), 99);
+	EXPECT_EQ(thresholds::percent(5, 0), 0);
+	// Below 90% of 1000 is 899 bytes or less: 950 - 899.
+	EXPECT_EQ(thresholds::to_delete(950, 1000, 90), 51);
+	EXPECT_EQ(thresholds::to_delete(900, 1000, 90), 1);
+	EXPECT_EQ(thresholds::to_delete(899, 1000, 90), 0);
+	// 90% of 1001 is 900.9: 900 is below it, 901 is not.
+	EXPECT_EQ(thresholds::to_delete(901, 1001, 90), 1);
+	EXPECT_EQ(thresholds::step(V{90}, V{}, 900, 1001, false).letter, 0);
+	EXPECT_EQ(thresholds::step(V{90}, V{}, 901, 1001, false).letter, 90);
+}
+
+// --- state --------------------------------------------------------------------
+
+TEST(State, RoundTrip)
+{
+	state::Marks m{{"alice", {90}}, {"bob", {80, 95}}, {"o'dd name", {1, 100}}, {"gone", {}}};
+	std::string text = state::format(m);
+	EXPECT_EQ(text, "# spoolwarn state 1\n90 alice\n80,95 bob\n1,100 o'dd name\n");
+	state::Marks back;
+	ASSERT_TRUE(state::parse(text, &back));
+	m.erase("gone");
+	EXPECT_EQ(back, m);
+}
+
+TEST(State, Damaged)
+{
+	const char *bad[] = {
+	    "",
+	    "# spoolwarn state 2\n",
+	    "90 alice\n",
+	    "# spoolwarn state 1\n90 alice",          // cut short
+	    "# spoolwarn state 1\n90alice\n",         // no blank
+	    "# spoolwarn state 1\n90 \n",             // no login
+	    "# spoolwarn state 1\n0 alice\n",         // out of range
+	    "# spoolwarn state 1\n101 alice\n",
+	    "# spoolwarn state 1\n95,80 alice\n",     // not rising
+	    "# spoolwarn state 1\n80,,95 alice\n",
+	    "# spoolwarn state 1\n80, alice\n",
+	    "# spoolwarn state 1\n 80 alice\n",
+	    "# spoolwarn state 1\n90 alice\n80 alice\n", // a login twice
+	    "# spoolwarn state 1\n\n",
+	};
+	for (const char *text : bad) {
+		state::Marks m{{"left", {1}}};
+		EXPECT_FALSE(state::parse(text, &m)) << text;
+	}
+	state::Marks m;
+	EXPECT_TRUE(state::parse("# spoolwarn state 1\n", &m));
+	EXPECT_TRUE(m.empty());
+}
+
+// --- the letter -----------------------------------------------------------------
+
+const letter::Facts facts{"alice", 950, 1000, 95, 90, 51};
+const std::time_t when = 1796751934; // 2026-12-08 17:45:34 UTC
+
+std::string header_block(const std::string &text)
+{
+	return text.substr(0, text.find("\n\n") + 1);
+}
+
+TEST(Letter, DefaultTemplate)
+{
+	setenv("TZ", "UTC0", 1);
+	tzset();
+	std::string text = letter::compose(letter::default_template, facts, when);
+	EXPECT_EQ(header_block(text), "To: alice\n"
+	                              "From: postmaster\n"
+	                              "Subject: Your mailbox is 95% full\n"
+	                              "Date: Tue, 08 Dec 2026 17:45:34 +0000\n"
+	                              "Auto-Submitted: auto-generated\n");
+	EXPECT_NE(text.find("** WARNING: system mailbox /var/mail/alice is at 95% of its limit "
+	                    "(950 of 1000 bytes). **\n"),
+	          std::string::npos)
+	    << text;
+	EXPECT_NE(text.find("Delete at least 51 bytes to be back under 90%."), std::string::npos);
+	EXPECT_EQ(text.find("${"), std::string::npos) << "a placeholder left: " << text;
+}
+
+TEST(Letter, ShippedTemplateIsTheBuiltInOne)
+{
+	std::ifstream in(SPOOLWARN_SHIPPED_LETTER);
+	ASSERT_TRUE(in) << SPOOLWARN_SHIPPED_LETTER;
+	std::stringstream s;
+	s << in.rdbuf();
+	EXPECT_EQ(s.str(), letter::default_template);
+}
+
+struct TemplateCase {
+	const char *tmpl;
+	const char *headers; // what compose writes before the body; null: refused
+	const char *body;
+};
+
+class Template : public testing::TestWithParam<TemplateCase> {};
+
+TEST_P(Template, Compose)
+{
+	setenv("TZ", "UTC0", 1);
+	tzset();
+	const TemplateCase &c = GetParam();
+	std::string why;
+	ASSERT_EQ(letter::check(c.tmpl, &why), c.headers != nullptr) << c.tmpl << ": " << why;
+	if (c.headers == nullptr)
+		return;
+	std::string text = letter::compose(c.tmpl, facts, when);
+	std::string dated = "Date: Tue, 08 Dec 2026 17:45:34 +0000\nAuto-Submitted: auto-generated\n";
+	EXPECT_EQ(header_block(text), std::string(c.headers) + dated);
+	EXPECT_EQ(text.substr(text.find("\n\n") + 2), c.body);
+}
+
+INSTANTIATE_TEST_SUITE_P(Letter, Template, testing::Values(
+	TemplateCase{"From: Mail Admin <admin@example.org>\nSubject: ${LOGIN}: ${SIZE}/${LIMIT}\n"
+	             "\n${LOGIN} ${MAILBOX} ${PERCENT} ${THRESHOLD} ${DELETE} ${OTHER} $5\n",
+	             "To: alice\nFrom: Mail Admin <admin@example.org>\nSubject: alice: 950/1000\n",
+	             "alice /var/mail/alice 95 90 51 ${OTHER} $5\n"},
+	// No header part: all body, default sender and subject, and a last
+	// line end added.
+	TemplateCase{"Dear ${LOGIN}: full", "To: alice\nFrom: postmaster\n"
+	             "Subject: Your mailbox is 95% full\n", "Dear alice: full\n"},
+	// CR LF line ends become LF; a continued header stays one header.
+	TemplateCase{"Subject: a\r\n  b\r\nX-Site: 1\r\n\r\nline\r\n",
+	             "To: alice\nFrom: postmaster\nSubject: a\n  b\nX-Site: 1\n", "line\n"},
+	// A CR alone cannot end a header line early.
+	TemplateCase{"Subject: a\rBcc: x@example.net\n\nbody\n",
+	             "To: alice\nFrom: postmaster\nSubject: a Bcc: x@example.net\n", "body\n"},
+	// Headers spoolwarn writes, in any case, and lines that are not
+	// headers in the header part: refused.
+	TemplateCase{"To: someone@example.net\n\nbody\n", nullptr, nullptr},
+	TemplateCase{"From: a\nauto-submitted: no\n\nbody\n", nullptr, nullptr},
+	TemplateCase{"From: a\nDATE: now\n\nbody\n", nullptr, nullptr},
+	TemplateCase{"From: a\nthis is no header\n\nbody\n", nullptr, nullptr}),
+	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+TEST(Letter, SafeLogin)
+{
+	for (const char *ok : {"alice", "a.b", "mary_ann", "x-1", "Bob2"})
+		EXPECT_TRUE(letter::safe_login(ok)) << ok;
+	for (const char *bad : {"", "-oQ/tmp", ".hidden", "a@example.net", "a,b", "a b",
+	                        "a+box", "a\nBcc: x", "a\rb", "\"a\"", "a<b>", "a;b", "a/b"})
+		EXPECT_FALSE(letter::safe_login(bad)) << bad;
+}
+
+// --- the command line -------------------------------------------------------------
+
+struct LineCase {
+	std::vector<const char *> args;
+	const char *error; // null: accepted
+	V thresholds;
+	bool dry_run;
+	const char *sendmail;
+};
+
+class Line : public testing::TestWithParam<LineCase> {};
+
+TEST_P(Line, Parse)
+{
+	const LineCase &c = GetParam();
+	std::vector<char *> argv{const_cast<char *>("spoolwarn")};
+	for (const char *a : c.args)
+		argv.push_back(const_cast<char *>(a));
+	argv.push_back(nullptr);
+	cmdline::Options o;
+	std::string error;
+	bool ok = cmdline::parse(static_cast<int>(argv.size() - 1), argv.data(), &o, &error);
+	if (c.error != nullptr) {
+		EXPECT_FALSE(ok);
+		EXPECT_EQ(error, c.error);
+		return;
+	}
+	ASSERT_TRUE(ok) << error;
+	EXPECT_EQ(o.thresholds, c.thresholds);
+	EXPECT_EQ(o.dry_run, c.dry_run);
+	EXPECT_EQ(o.sendmail, c.sendmail);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cmdline, Line, testing::Values(
+	LineCase{{}, nullptr, {90}, false, "/usr/sbin/sendmail"},
+	LineCase{{"-n", "-p", "95,80,80%", "-S", "/bin/true"}, nullptr, {80, 95}, true, "/bin/true"},
+	LineCase{{"-p100"}, nullptr, {100}, false, "/usr/sbin/sendmail"},
+	LineCase{{"-x"}, "unknown option -x", {}, false, ""},
+	LineCase{{"--foo=1"}, "unknown option --foo", {}, false, ""},
+	LineCase{{"-p"}, "option -p needs a value", {}, false, ""},
+	LineCase{{"-S"}, "option -S needs a value", {}, false, ""},
+	LineCase{{"-S", ""}, "option -S needs a value", {}, false, ""},
+	LineCase{{"-p", "0"}, "-p 0: each PERCENT must be a whole number from 1 to 100", {},
+	         false, ""},
+	LineCase{{"-p", "101"}, "-p 101: each PERCENT must be a whole number from 1 to 100", {},
+	         false, ""},
+	LineCase{{"-p", "80,"}, "-p 80,: each PERCENT must be a whole number from 1 to 100", {},
+	         false, ""},
+	LineCase{{"-p", "8x"}, "-p 8x: each PERCENT must be a whole number from 1 to 100", {},
+	         false, ""},
+	LineCase{{"-p", "+80"}, "-p +80: each PERCENT must be a whole number from 1 to 100", {},
+	         false, ""},
+	LineCase{{"alice"}, "unexpected argument alice", {}, false, ""}),
+	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+} // namespace
