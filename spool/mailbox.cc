@@ -42,14 +42,4 @@ Status examine(const char *path)
 	return s;
 }
 
-long long size(const char *path)
-{
-	return examine(path).size;
-}
-
-int limit_size(long long size)
-{
-	return size > INT_MAX ? INT_MAX : size < 0 ? 0 : static_cast<int>(size);
-}
-
 } // namespace mailbox

@@ -1,15 +1,18 @@
 // SPDX-License-Identifier: ISC
-// Unit tests of the mailbox path and size helpers.
+// Unit tests of the mailbox path and status helpers, and the verdict's
+// saturating sizes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <string>
 
 #include "mailbox.h"
+#include "verdict.h"
 #include "warning.h"
 
 namespace {
@@ -29,13 +32,14 @@ TEST(Mailbox, PathNeverTruncates)
 	EXPECT_STREQ(buf, "");
 }
 
-TEST(Mailbox, SizeOfMissingIsZeroAndLargeSaturates)
+// The rule is asked about sizes saturated to its 32 bits, never wrapped.
+TEST(Verdict, RuleSizeSaturates)
 {
-	EXPECT_EQ(mailbox::size("/nonexistent/mailbox"), 0);
-	EXPECT_EQ(mailbox::limit_size(500001), 500001);
-	EXPECT_EQ(mailbox::limit_size(INT_MAX), INT_MAX);
-	EXPECT_EQ(mailbox::limit_size(1LL << 31), INT_MAX);
-	EXPECT_EQ(mailbox::limit_size((1LL << 32) + 100), INT_MAX);
+	EXPECT_EQ(verdict::rule_size(500001), 500001);
+	EXPECT_EQ(verdict::rule_size(INT_MAX), INT_MAX);
+	EXPECT_EQ(verdict::rule_size(1LL << 31), INT_MAX);
+	EXPECT_EQ(verdict::rule_size((1LL << 32) + 100), INT_MAX);
+	EXPECT_EQ(verdict::saturated_sum(LLONG_MAX - 1, 2), LLONG_MAX);
 }
 
 // Size and time come from the same file; a missing one is known as such.
@@ -53,12 +57,12 @@ TEST(Mailbox, ExamineGivesSizeAndTime)
 	EXPECT_TRUE(box.known);
 	EXPECT_EQ(box.size, 5);
 	EXPECT_EQ(box.mtime, 1234567890);
-	EXPECT_EQ(mailbox::size(name), 5);
 
 	unlink(name);
 	box = mailbox::examine(name);
 	EXPECT_FALSE(box.known);
 	EXPECT_EQ(box.size, 0);
+	EXPECT_EQ(box.error, ENOENT);
 }
 
 // The warning of the longest login the lookup hands out fits its room, with

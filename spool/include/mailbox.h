@@ -32,14 +32,6 @@ struct Status {
 // stat, so that size and time describe the same file.
 Status examine(const char *path);
 
-// The size in bytes of the file path leads to (symbolic links followed);
-// 0 when there is none or it cannot be examined.
-long long size(const char *path);
-
-// A size as the 32-bit limit interface takes it: saturated, so a mailbox of
-// 2 GiB or more is judged as the largest size, never a wrapped one.
-int limit_size(long long size);
-
 } // namespace mailbox
 
 #endif
