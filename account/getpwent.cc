@@ -47,23 +47,23 @@ extern "C" {
 #include "dbfiles.h"
 #include "decimal.h"
 #include "flatfile.h"
-#include "sitepaths.h"
 #include "pwrecord.h"
 #include "regular.h"
+#include "sitepaths.h"
 
 namespace account {
 namespace {
 
 // --- private state -------------------------------------------------------
 const char *_pw_file = site::passwd_file; // flat file, also the database path
-DBM *_pw_db = nullptr;                     // the open hashed database, or none
-char _pw_flag;                             // flag byte of the last record unpacked
-flat::Reader flat_stream;                  // storage behind _pw_fp
-flat::Reader *_pw_fp = nullptr;            // the open flat file, or none
-int _pw_stayopen = 0;                      // keyed lookups leave sources open
-passwd _pw_passwd;                         // the one result record
-char line[flat::line_size];                // current line, split in place
-char pwbuf[50];                            // password text from getpw
+DBM *_pw_db = nullptr;                    // the open hashed database, or none
+char _pw_flag;                            // flag byte of the last record unpacked
+flat::Reader flat_stream;                 // storage behind _pw_fp
+flat::Reader *_pw_fp = nullptr;           // the open flat file, or none
+int _pw_stayopen = 0;                     // keyed lookups leave sources open
+passwd _pw_passwd;                        // the one result record
+char line[flat::line_size];               // current line, split in place
+char pwbuf[50];                           // password text from getpw
 
 int open_db()
 {

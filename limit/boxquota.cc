@@ -26,10 +26,10 @@
 
 #include <cstdio>
 
-#include "sitepaths.h"
 #include "readconfig.h"
 #include "regular.h"
 #include "rule.h"
+#include "sitepaths.h"
 
 namespace {
 

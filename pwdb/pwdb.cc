@@ -57,10 +57,10 @@ extern "C" {
 #include "dbfiles.h"
 #include "flatfile.h"
 #include "opterror.h"
-#include "sitepaths.h"
 #include "pwpack.h"
 #include "pwrecord.h"
 #include "regular.h"
+#include "sitepaths.h"
 
 namespace {
 

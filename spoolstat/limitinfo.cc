@@ -13,10 +13,10 @@
 #include <cstdio>
 
 #include "boxquota.h"
-#include "sitepaths.h"
 #include "readconfig.h"
 #include "regular.h"
 #include "rule.h"
+#include "sitepaths.h"
 
 namespace limitinfo {
 

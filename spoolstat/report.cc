@@ -13,8 +13,8 @@
 
 #include "escape.h"
 #include "figures.h"
-#include "sitepaths.h"
 #include "regular.h"
+#include "sitepaths.h"
 
 namespace report {
 namespace {

@@ -32,9 +32,9 @@
 #include "limitinfo.h"
 #include "listing.h"
 #include "options.h"
-#include "sitepaths.h"
 #include "regular.h"
 #include "report.h"
+#include "sitepaths.h"
 #include "warnings.h"
 
 namespace {
