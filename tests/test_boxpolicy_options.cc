@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "argv.h"
 #include "options.h"
 
 namespace {
@@ -13,13 +14,8 @@ namespace {
 // Runs the parser over words (argv[0] added).
 bool parse(const std::vector<const char *> &words, options::Options *o, std::string *error)
 {
-	std::vector<std::string> store = {"boxpolicy"};
-	store.insert(store.end(), words.begin(), words.end());
-	std::vector<char *> argv;
-	for (std::string &w : store)
-		argv.push_back(w.data());
-	argv.push_back(nullptr);
-	return options::parse(static_cast<int>(store.size()), argv.data(), o, error);
+	Argv line("boxpolicy", words);
+	return options::parse(line.argc(), line.argv(), o, error);
 }
 
 TEST(BoxpolicyOptions, Defaults)

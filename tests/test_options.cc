@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "argv.h"
 #include "options.h"
 
 namespace {
@@ -85,13 +86,8 @@ TEST(Options, Percent)
 // Runs the parser over words (argv[0] added).
 bool parse(const std::vector<const char *> &words, options::Options *o, std::string *error)
 {
-	std::vector<std::string> store = {"spoolstat"};
-	store.insert(store.end(), words.begin(), words.end());
-	std::vector<char *> argv;
-	for (std::string &w : store)
-		argv.push_back(w.data());
-	argv.push_back(nullptr);
-	return options::parse(static_cast<int>(store.size()), argv.data(), o, error);
+	Argv line("spoolstat", words);
+	return options::parse(line.argc(), line.argv(), o, error);
 }
 
 TEST(Options, EveryOptionIsTaken)

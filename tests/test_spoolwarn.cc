@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "argv.h"
 #include "cmdline.h"
 #include "letter.h"
 #include "state.h"
@@ -235,13 +236,10 @@ class Line : public testing::TestWithParam<LineCase> {};
 TEST_P(Line, Parse)
 {
 	const LineCase &c = GetParam();
-	std::vector<char *> argv{const_cast<char *>("spoolwarn")};
-	for (const char *a : c.args)
-		argv.push_back(const_cast<char *>(a));
-	argv.push_back(nullptr);
+	Argv line("spoolwarn", c.args);
 	cmdline::Options o;
 	std::string error;
-	bool ok = cmdline::parse(static_cast<int>(argv.size() - 1), argv.data(), &o, &error);
+	bool ok = cmdline::parse(line.argc(), line.argv(), &o, &error);
 	if (c.error != nullptr) {
 		EXPECT_FALSE(ok);
 		EXPECT_EQ(error, c.error);
