@@ -155,8 +155,7 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 			awk -v n="$n" -v k="$kind" '$1 == n && $2 == k { print $7, $13, $17 }' "$data/policy.out" |
 				sort -n | awk -v n="$n" -v k="$kind" '{ r[NR] = $1; m[NR] = $2; p[NR] = $3 }
 				END { printf "  %8d  %-9s  %11.0f  %12d  %11d\n", n,
-					k == "db" ? "database" : k == "flat" ? "flat file" :
-					k == "lookup" ? "socketmap" : "none",
+					k == "db" ? "database" : k == "flat" ? "flat file" : k == "lookup" ? "socketmap" : "none",
 					r[int((NR + 1) / 2)], m[int((NR + 1) / 2)], p[int((NR + 1) / 2)] }'
 		done
 	done

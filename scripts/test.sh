@@ -79,7 +79,7 @@ stage_fuzz() {
 		-DCMAKE_BUILD_TYPE=RelWithDebInfo -DSPOOLNAG_TESTS=OFF -DSPOOLNAG_WERROR=ON &&
 	cmake --build build-fuzz -j "$jobs" || return 1
 	ok=0
-	for target in boxquota flatfile pwrecord request; do
+	for target in boxquota flatfile pwrecord request netstring; do
 		mkdir -p "build-fuzz/corpus/$target" build-fuzz/findings
 		log=build-fuzz/fuzz-$target.log
 		# New inputs go to build-fuzz/corpus/; the seeds stay as they are.
