@@ -17,6 +17,7 @@
 #include <string>
 #include <string_view>
 
+#include "feed.h"
 #include "harness.h"
 #include "netstring.h"
 
@@ -77,26 +78,17 @@ std::string read(std::string_view in, std::size_t chunk)
 {
 	netstring::Reader reader(max);
 	std::string out;
-	std::size_t at = 0;
-	for (;;) {
+	feed::pieces(reader, &in, chunk, [&](netstring::Reader &rd) {
 		netstring::Lookup look;
-		while (reader.next(&look)) {
+		while (rd.next(&look)) {
 			harness::expect(look.name.size() + 1 + look.key.size() <= max,
 			                "a lookup longer than the bound");
 			out += std::string(look.name) + "|" + std::string(look.key) + ";";
 		}
-		if (reader.fault() != Fault::none)
-			break;
-		if (at == in.size()) {
-			reader.end();
-			break;
-		}
-		std::span<char> space = reader.space();
-		harness::expect(!space.empty(), "no room to read into, and no fault");
-		std::size_t n = std::min({chunk, space.size(), in.size() - at});
-		std::copy_n(in.data() + at, n, space.data());
-		reader.filled(n);
-		at += n;
+	});
+	if (reader.fault() == Fault::none) {
+		harness::expect(in.empty(), "no room to read into, and no fault");
+		reader.end();
 	}
 	return out + fault_name(reader.fault());
 }

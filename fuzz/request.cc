@@ -22,6 +22,7 @@
 #include <string>
 #include <string_view>
 
+#include "feed.h"
 #include "harness.h"
 #include "request.h"
 
@@ -141,26 +142,17 @@ std::string read(std::string_view in, std::size_t chunk)
 {
 	request::Reader reader(limits);
 	std::string out;
-	std::size_t at = 0;
-	for (;;) {
+	feed::pieces(reader, &in, chunk, [&](request::Reader &rd) {
 		request::Request r;
-		while (reader.next(&r)) {
+		while (rd.next(&r)) {
 			harness::expect(r.recipient.size() <= limits.line_max,
 			                "a value longer than a line");
 			out += show(r);
 		}
-		if (reader.fault() != request::Fault::none)
-			break;
-		if (at == in.size()) {
-			reader.end();
-			break;
-		}
-		std::span<char> space = reader.space();
-		harness::expect(!space.empty(), "no room to read into, and no fault");
-		std::size_t n = std::min({chunk, space.size(), in.size() - at});
-		std::copy_n(in.data() + at, n, space.data());
-		reader.filled(n);
-		at += n;
+	});
+	if (reader.fault() == request::Fault::none) {
+		harness::expect(in.empty(), "no room to read into, and no fault");
+		reader.end();
 	}
 	return out + fault_name(reader.fault());
 }

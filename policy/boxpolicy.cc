@@ -43,6 +43,7 @@
 
 #include "accounts.h"
 #include "answer.h"
+#include "feed.h"
 #include "judge.h"
 #include "netstring.h"
 #include "options.h"
@@ -156,14 +157,8 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 	auto log_fault = [&] {
 		syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
 	};
-	while (!first.empty() && reader.fault() == Fault::none) {
-		std::span<char> space = reader.space();
-		std::size_t n = std::min(space.size(), first.size());
-		first.copy(space.data(), n);
-		reader.filled(n);
-		first.remove_prefix(n);
-		answer_all(reader, opt, boxes, out);
-	}
+	feed::pieces(reader, &first, first.size(),
+	             [&](Reader &r) { answer_all(r, opt, boxes, out); });
 	for (;;) {
 		answer_all(reader, opt, boxes, out);
 		// Every complete request held is answered at once, in one write.

@@ -17,6 +17,7 @@
 
 #include "answer.h"
 #include "boxquota_seam.h"
+#include "feed.h"
 #include "judge.h"
 #include "netstring.h"
 #include "request.h"
@@ -61,24 +62,16 @@ std::string read_all(const std::string &input, std::size_t chunk, const request:
 {
 	request::Reader r(limits);
 	std::string out;
-	std::size_t at = 0;
-	for (;;) {
+	std::string_view in = input;
+	feed::pieces(r, &in, chunk, [&](request::Reader &reader) {
 		request::Request req;
-		while (r.next(&req))
+		while (reader.next(&req))
 			out += std::string(req.protocol_state) + "|" + std::string(req.recipient) + "|" +
 			       std::string(req.recipient_count) + "|" + std::string(req.size) + ";";
-		if (r.fault() != request::Fault::none)
-			break;
-		if (at == input.size()) {
-			r.end();
-			break;
-		}
-		std::span<char> space = r.space();
-		EXPECT_FALSE(space.empty());
-		std::size_t n = std::min({chunk, space.size(), input.size() - at});
-		input.copy(space.data(), n, at);
-		r.filled(n);
-		at += n;
+	});
+	if (r.fault() == request::Fault::none) {
+		EXPECT_TRUE(in.empty()) << "no room to read into, and no fault";
+		r.end();
 	}
 	return out + fault_name(r.fault());
 }
@@ -180,23 +173,15 @@ std::string read_lookups(const std::string &input, std::size_t chunk, std::size_
 {
 	netstring::Reader r(max);
 	std::string out;
-	std::size_t at = 0;
-	for (;;) {
+	std::string_view in = input;
+	feed::pieces(r, &in, chunk, [&](netstring::Reader &reader) {
 		netstring::Lookup look;
-		while (r.next(&look))
+		while (reader.next(&look))
 			out += std::string(look.name) + "|" + std::string(look.key) + ";";
-		if (r.fault() != netstring::Fault::none)
-			break;
-		if (at == input.size()) {
-			r.end();
-			break;
-		}
-		std::span<char> space = r.space();
-		EXPECT_FALSE(space.empty());
-		std::size_t n = std::min({chunk, space.size(), input.size() - at});
-		input.copy(space.data(), n, at);
-		r.filled(n);
-		at += n;
+	});
+	if (r.fault() == netstring::Fault::none) {
+		EXPECT_TRUE(in.empty()) << "no room to read into, and no fault";
+		r.end();
 	}
 	return out + fault_name(r.fault());
 }
