@@ -133,15 +133,7 @@ private_dev_and_log()
 	ln -sf /proc/self/fd/2 "$dev/stderr"
 	mount --rbind "$dev" /dev
 	: >"$log"
-	"$PYTHON" -c '
-import os, socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind("/dev/log")
-os.chmod("/dev/log", 0o666)
-with open(sys.argv[1], "ab", buffering=0) as out:
-    while True:
-        out.write(s.recv(65536).rstrip(b"\0\n") + b"\n")
-' "$log" &
+	"$PYTHON" "$SRC/tests/syslogd.py" "$log" &
 	track $!
 	n=0
 	while [ ! -S /dev/log ] && [ $n -lt 100 ]; do

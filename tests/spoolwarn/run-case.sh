@@ -94,15 +94,7 @@ done
 ln -s /proc/self/fd "$tmp/dev/fd"
 mount --rbind "$tmp/dev" /dev
 : >"$tmp/syslog"
-python3 -c '
-import os, socket, sys
-s = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-s.bind("/dev/log")
-os.chmod("/dev/log", 0o666)
-with open(sys.argv[1], "ab", buffering=0) as out:
-    while True:
-        out.write(s.recv(65536).rstrip(b"\0\n") + b"\n")
-' "$tmp/syslog" &
+python3 "$(dirname "$0")/../syslogd.py" "$tmp/syslog" &
 echo $! >>"$PIDS"
 n=0
 while [ ! -S /dev/log ] && [ $n -lt 100 ]; do sleep 0.05; n=$((n + 1)); done
