@@ -15,6 +15,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -125,6 +126,15 @@ void add_database(const Database &db, const char *path, std::vector<Warning> *ou
 	    {"database-stale",
 	     cat({"the hashed database of ", path, " is out of step: ", std::to_string(db.missing),
 	          " account(s) not found, ", std::to_string(db.differs), stale_advice})});
+}
+
+void add_read_error(int err, const char *path, std::vector<Warning> *out)
+{
+	if (err == 0)
+		return;
+	out->push_back({"passwd-read-error",
+	                cat({path, ": read error: ", std::strerror(err),
+	                     ": the accounts after it are missing, the listing is incomplete"})});
 }
 
 void add_limit_file(const char *path, std::vector<Warning> *out)
