@@ -27,9 +27,10 @@
 // by a failed open or read ends as at the end of the file (getpwent returns
 // null, again and again, the reader's end being sticky) but keeps the errno
 // for pwent_error; whatever opens, rewinds or closes the flat file starts a
-// new walk and clears it. Every successful lookup ends with the privileged password retrieval: for a caller with
-// effective uid 0, the password field holds the decimal byte offset in the
-// password file of the real password, which ends at a ':'.
+// new walk and clears it. Every successful lookup ends with the privileged
+// password retrieval: for a caller with effective uid 0, the password field
+// holds the decimal byte offset in the password file of the real password,
+// which ends at a ':'.
 //
 // Diagnostics: none; a source that cannot be opened means "not found", and
 // the walk's fault is only kept for pwent_error to tell.

@@ -19,8 +19,8 @@
 // Exit status: 0 nobody over, 1 somebody over, EX_USAGE for a bad command
 // line, EX_NOINPUT / EX_IOERR / EX_OSERR when the password file cannot be
 // read, EX_IOERR after a read error part way through it (the report, said to
-// be incomplete, is still written) or when the report cannot be written. Messages on standard
-// error as "spoolstat: file: reason".
+// be incomplete, is still written) or when the report cannot be written.
+// Messages on standard error as "spoolstat: file: reason".
 #include <sysexits.h>
 
 #include <cerrno>
@@ -116,7 +116,7 @@ int main(int argc, char *argv[])
 		report::text(stdout, summary, rows);
 	if (result.read_error != 0) {
 		std::fprintf(stderr, "spoolstat: %s: read error: %s; the listing is incomplete\n",
-		             site::passwd_file, std::strerror(result.read_error));
+		             site::passwd_file, regular::describe(result.read_error));
 		return finish(EX_IOERR);
 	}
 	return finish(result.over > 0 ? 1 : EX_OK);

@@ -15,7 +15,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <initializer_list>
 #include <string>
 #include <string_view>
@@ -24,6 +23,7 @@
 
 #include "dbfiles.h"
 #include "getpwent.h"
+#include "regular.h"
 
 namespace warnings {
 namespace {
@@ -133,7 +133,7 @@ void add_read_error(int err, const char *path, std::vector<Warning> *out)
 	if (err == 0)
 		return;
 	out->push_back({"passwd-read-error",
-	                cat({path, ": read error: ", std::strerror(err),
+	                cat({path, ": read error: ", regular::describe(err),
 	                     ": the accounts after it are missing, the listing is incomplete"})});
 }
 
