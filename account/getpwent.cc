@@ -23,12 +23,17 @@
 //
 // Keyed lookups (getpwuid, getpwnam) open a source, take the first matching
 // account, and close the sources again unless stay-open is set (setpassent).
-// getpwent enumerates the flat file and closes nothing. Every successful
-// lookup ends with the privileged password retrieval: for a caller with
-// effective uid 0, the password field holds the decimal byte offset in the
-// password file of the real password, which ends at a ':'.
+// getpwent enumerates the flat file and closes nothing. A walk cut short
+// by a failed open or read ends as at the end of the file (getpwent returns
+// null, again and again, the reader's end being sticky) but keeps the errno
+// for pwent_error; whatever opens, rewinds or closes the flat file starts a
+// new walk and clears it. Every successful lookup ends with the privileged
+// password retrieval: for a caller with effective uid 0, the password field
+// holds the decimal byte offset in the password file of the real password,
+// which ends at a ':'.
 //
-// Diagnostics: none; a source that cannot be opened means "not found".
+// Diagnostics: none; a source that cannot be opened means "not found", and
+// the walk's fault is only kept for pwent_error to tell.
 //
 // Ownership: one result record (_pw_passwd) whose strings live in line or
 // pwbuf, overwritten by the next lookup. State is process-wide and unlocked.
@@ -37,6 +42,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 
@@ -61,6 +67,7 @@ char _pw_flag;                            // flag byte of the last record unpack
 flat::Reader flat_stream;                 // storage behind _pw_fp
 flat::Reader *_pw_fp = nullptr;           // the open flat file, or none
 int _pw_stayopen = 0;                     // keyed lookups leave sources open
+int _pw_error = 0;                        // what ended getpwent's walk (pwent_error)
 passwd _pw_passwd;                        // the one result record
 char line[flat::line_size];               // current line, split in place
 char pwbuf[50];                           // password text from getpw
@@ -87,6 +94,7 @@ int open_db()
 // True when it is ready.
 bool flat_for_lookup()
 {
+	_pw_error = 0;
 	if (_pw_fp != nullptr && !flat::rewind(*_pw_fp)) {
 		flat::close(*_pw_fp);
 		_pw_fp = nullptr;
@@ -130,6 +138,7 @@ int start_pw(int want_file)
 	if (_pw_db != nullptr && !want_file)
 		return 1;
 	if (_pw_fp != nullptr) {
+		_pw_error = 0; // rewound: a new walk
 		if (!flat::rewind(*_pw_fp)) {
 			flat::close(*_pw_fp);
 			_pw_fp = nullptr;
@@ -139,6 +148,7 @@ int start_pw(int want_file)
 	}
 	if (_pw_db == nullptr && open_db() && !want_file)
 		return 1;
+	_pw_error = 0; // opened: a new walk
 	if (!flat::open(flat_stream, _pw_file))
 		return 0;
 	_pw_fp = &flat_stream;
@@ -257,10 +267,14 @@ passwd *getpwnam(const char *name)
 
 passwd *getpwent()
 {
-	if (_pw_fp == nullptr && !start_pw(1))
+	if (_pw_fp == nullptr && !start_pw(1)) {
+		_pw_error = errno != 0 ? errno : EIO; // as the open left it
 		return nullptr;
-	if (!scanpw())
+	}
+	if (!scanpw()) {
+		_pw_error = _pw_fp->error;
 		return nullptr;
+	}
 	getpw();
 	return &_pw_passwd;
 }
@@ -278,8 +292,14 @@ void setpwent()
 	(void)setpassent(0);
 }
 
+int pwent_error()
+{
+	return _pw_error;
+}
+
 void endpwent()
 {
+	_pw_error = 0;
 	if (_pw_db != nullptr) {
 		::dbm_close(_pw_db);
 		_pw_db = nullptr;

@@ -68,6 +68,7 @@ Result take(const limitinfo::Limit &limit)
 		    Account{pw->pw_name, uid, v.size, v.over, verdict::examined(v), v.mtime});
 		r.over += v.over;
 	}
+	r.read_error = account::pwent_error();
 	account::endpwent();
 	return r;
 }

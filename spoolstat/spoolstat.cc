@@ -18,8 +18,9 @@
 //
 // Exit status: 0 nobody over, 1 somebody over, EX_USAGE for a bad command
 // line, EX_NOINPUT / EX_IOERR / EX_OSERR when the password file cannot be
-// read, EX_IOERR when the report cannot be written. Messages on standard
-// error as "spoolstat: file: reason".
+// read, EX_IOERR after a read error part way through it (the report, said to
+// be incomplete, is still written) or when the report cannot be written.
+// Messages on standard error as "spoolstat: file: reason".
 #include <sysexits.h>
 
 #include <cerrno>
@@ -102,6 +103,7 @@ int main(int argc, char *argv[])
 	warnings::add_database(summary.database, site::passwd_file, &summary.warnings);
 	warnings::add_limit_file(site::limit_file, &summary.warnings);
 	census::Result result = census::take(summary.limit);
+	warnings::add_read_error(result.read_error, site::passwd_file, &summary.warnings);
 	summary.limited = result.accounts.size();
 	summary.over = result.over;
 
@@ -112,5 +114,10 @@ int main(int argc, char *argv[])
 		report::json(stdout, summary, rows);
 	else
 		report::text(stdout, summary, rows);
+	if (result.read_error != 0) {
+		std::fprintf(stderr, "spoolstat: %s: read error: %s; the listing is incomplete\n",
+		             site::passwd_file, regular::describe(result.read_error));
+		return finish(EX_IOERR);
+	}
 	return finish(result.over > 0 ? 1 : EX_OK);
 }

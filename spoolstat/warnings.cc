@@ -23,6 +23,7 @@
 
 #include "dbfiles.h"
 #include "getpwent.h"
+#include "regular.h"
 
 namespace warnings {
 namespace {
@@ -125,6 +126,15 @@ void add_database(const Database &db, const char *path, std::vector<Warning> *ou
 	    {"database-stale",
 	     cat({"the hashed database of ", path, " is out of step: ", std::to_string(db.missing),
 	          " account(s) not found, ", std::to_string(db.differs), stale_advice})});
+}
+
+void add_read_error(int err, const char *path, std::vector<Warning> *out)
+{
+	if (err == 0)
+		return;
+	out->push_back({"passwd-read-error",
+	                cat({path, ": read error: ", regular::describe(err),
+	                     ": the accounts after it are missing, the listing is incomplete"})});
 }
 
 void add_limit_file(const char *path, std::vector<Warning> *out)

@@ -274,9 +274,20 @@ bool walk(Run &run, int min_uid)
 		if (run.stopped)
 			break;
 	}
+	int read_error = account::pwent_error();
 	account::endpwent();
 	if (run.stopped)
 		return false;
+	if (read_error != 0) {
+		// The logins after the error were not seen, not gone: their
+		// records stay, and what the run recorded is kept.
+		fault(site::passwd_file, std::string("read error: ") +
+		                             regular::describe(read_error) +
+		                             "; the logins after it keep their records");
+		save(run);
+		run.status = EX_IOERR;
+		return false;
+	}
 	// Logins gone from the password file, or no longer limited, are
 	// forgotten: should they come back, they start afresh.
 	for (auto it = run.marks.begin(); it != run.marks.end();)

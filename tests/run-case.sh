@@ -7,6 +7,9 @@
 # A case is a folder of data files:
 #   passwd       the password file bound over /etc/passwd
 #   passwd-mode  (optional) octal permissions given to that file
+#   passwd-fill  (optional) "LINE BYTES": BYTES bytes of lines that are no
+#                account (no ':') put after line LINE of passwd, so that the
+#                lines after them lie beyond the reader's first block
 #   database     (optional) password lines to build the hashed database from
 #                with $PWDB; then a folder with passwd, passwd.pag and
 #                passwd.dir is bound over /etc instead
@@ -26,6 +29,10 @@
 #                PATH (such as /etc/passwd or /var/mail/.boxquota); the
 #                program then runs under "timeout 30", so that a hang fails
 #                the case (status 124)
+#   wrapper      (optional) a command put before the program in this case
+#                (split at blanks, before SPOOLNAG_WRAPPER), such as strace
+#                injecting a fault; LeakSanitizer is then off, as it cannot
+#                run under a tracer
 #   run          UID GID [ARG...]   who runs the program, and its arguments
 #   stdin        (optional) the program's standard input (default /dev/null)
 #   stdout, stderr, status          what it must print and exit with
@@ -52,6 +59,14 @@ chmod 755 "$tmp"
 host=$tmp/host
 mkdir -p "$host/mail" "$tmp/out"
 cp "$case/passwd" "$host/passwd"
+if [ -f "$case/passwd-fill" ]; then
+	read -r after bytes < "$case/passwd-fill"
+	{
+		head -n "$after" "$case/passwd"
+		awk -v n="$bytes" 'BEGIN { for (; n > 0; n -= 100) printf "%099d\n", n }'
+		tail -n +"$((after + 1))" "$case/passwd"
+	} > "$host/passwd"
+fi
 etc=
 if [ -f "$case/database" ]; then
 	etc=$host/etc
@@ -108,6 +123,12 @@ stdin=/dev/null
 mkdir "$tmp/log"
 chown "$uid:$gid" "$tmp/log"
 export SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}"
+wrapper=
+if [ -f "$case/wrapper" ]; then
+	wrapper=$(cat "$case/wrapper")
+	command -v "${wrapper%% *}" > /dev/null || skip "${wrapper%% *} is missing"
+	export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
+fi
 for n in 1 2; do
 	# shellcheck disable=SC2086 # the case's arguments are split on purpose
 	WRAPPER_LOG=$tmp/log/run$n unshare -m --propagation private sh -c '
@@ -124,8 +145,8 @@ for n in 1 2; do
 			done < "$7"
 		fi
 		cd / && shift 2 && export TZ=UTC0 &&
-		exec $6 setpriv --reuid="$1" --regid="$2" --clear-groups $SPOOLNAG_WRAPPER "$3" ${4:+$4}
-	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" "$special" "$bound" \
+		exec $6 setpriv --reuid="$1" --regid="$2" --clear-groups $7 $SPOOLNAG_WRAPPER "$3" ${4:+$4}
+	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" "$special" "$bound" "$wrapper" \
 		< "$stdin" > "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
 done

@@ -2,11 +2,17 @@
 // Unit tests of the flat password file reader where it refills its block
 // (flat::block_size bytes): a line that the boundary cuts must be judged as a
 // whole, accepted or skipped exactly as anywhere else, and the line after it
-// kept; and no part of an over-long line may ever pass for a line.
+// kept; no part of an over-long line may ever pass for a line; and a read
+// that fails after a block ends the walk as a fault, not as the file's end.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <system_error>
 
 #include "account_fixture.h"
 #include "flatfile.h"
@@ -105,5 +111,49 @@ TEST_P(SmuggledLine, TailOfAnOverLongLineIsNoLine)
 INSTANTIATE_TEST_SUITE_P(Account, SmuggledLine,
                          testing::Values(1000, 1022, 1023, 1024, 5000, block + 100),
                          [](const auto &p) { return "before_" + std::to_string(p.param); });
+
+// Makes every later read of the open password file fail: the descriptor
+// the walk reads it through is replaced by one open on a folder, which read
+// refuses (EISDIR). False when no descriptor holds the file.
+bool fail_reads_of(const std::string &file)
+{
+	int target = -1;
+	for (const auto &e : std::filesystem::directory_iterator("/proc/self/fd")) {
+		std::error_code ec;
+		if (std::filesystem::read_symlink(e.path(), ec) == file)
+			target = std::stoi(e.path().filename().string());
+	}
+	int folder = ::open("/", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+	bool done = target >= 0 && folder >= 0 && ::dup2(folder, target) == target;
+	if (folder >= 0)
+		::close(folder);
+	return done;
+}
+
+// The walk reads its first block, then a read fails: getpwent ends, and
+// only pwent_error tells it from the end of the file, until a new walk.
+// Keyed lookups stay silent about it.
+TEST_F(PasswdFile, ReadErrorAfterABlockIsToldFromTheEnd)
+{
+	write("a:x:1:1::/:\n" + filler(block) + "b:x:2:2::/:\n");
+	account::endpwent();
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+	EXPECT_EQ(account::pwent_error(), 0);
+	ASSERT_TRUE(fail_reads_of(file));
+	EXPECT_EQ(account::getpwent(), nullptr);
+	EXPECT_EQ(account::pwent_error(), EISDIR);
+	EXPECT_EQ(account::getpwent(), nullptr) << "the walk stays ended";
+	EXPECT_EQ(account::pwent_error(), EISDIR);
+	account::setpwent(); // rewinds the same descriptor: a new walk
+	EXPECT_EQ(account::pwent_error(), 0);
+	EXPECT_EQ(account::getpwent(), nullptr);
+	EXPECT_EQ(account::pwent_error(), EISDIR);
+	EXPECT_EQ(account::getpwuid(2), nullptr); // reads fail, then it closes
+	EXPECT_EQ(account::pwent_error(), 0);
+	EXPECT_EQ(name_of(account::getpwent()), "a");
+	EXPECT_EQ(name_of(account::getpwent()), "b");
+	EXPECT_EQ(account::getpwent(), nullptr);
+	EXPECT_EQ(account::pwent_error(), 0) << "the true end";
+}
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <ostream>
@@ -100,6 +101,7 @@ TEST_F(PasswdFile, MissingFileFindsNothing)
 	EXPECT_EQ(account::getpwuid(0), nullptr);
 	EXPECT_EQ(account::getpwnam("root"), nullptr);
 	EXPECT_EQ(account::getpwent(), nullptr);
+	EXPECT_EQ(account::pwent_error(), ENOENT) << "the walk tells why it ended";
 	EXPECT_EQ(account::setpassent(1), 0);
 	account::setpwfile(file.c_str());
 }
@@ -146,6 +148,7 @@ TEST_F(PasswdFile, EnumerationEndsAndStaysEnded)
 	EXPECT_EQ(name_of(account::getpwent()), "b");
 	EXPECT_EQ(account::getpwent(), nullptr);
 	EXPECT_EQ(account::getpwent(), nullptr);
+	EXPECT_EQ(account::pwent_error(), 0);
 	account::setpwent();
 	EXPECT_EQ(name_of(account::getpwent()), "a");
 }

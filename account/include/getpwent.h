@@ -19,8 +19,20 @@ namespace account {
 passwd *getpwuid(uid_t uid);
 // The first account with exactly this login name, or null.
 passwd *getpwnam(const char *name);
-// The next account of the flat password file, or null at its end.
+// The next account of the flat password file, or null at its end, or null
+// when the file could not be opened or a read failed (pwent_error tells
+// which).
 passwd *getpwent();
+// What ended the walk of getpwent: 0 while it hands out accounts and after
+// it returned null at the true end of the flat file; else the errno of the
+// open (regular::not_regular for what is not a regular file) or the read
+// that failed, after which getpwent returned null. Only getpwent sets it (a
+// keyed lookup's read error is a "not found" and no more). It is back to 0
+// when a new walk starts, that is whenever the flat file is opened, rewound
+// or closed: always by endpwent; by setpwent, setpassent and the keyed
+// lookups when they open or rewind it (no database open) or close it
+// (stay-open off).
+int pwent_error();
 // Opens (or rewinds) a source, stay-open off.
 void setpwent();
 // Opens (or rewinds) a source and sets stay-open; 1 on success, 0 if no

@@ -35,6 +35,9 @@ struct Account {
 struct Result {
 	std::vector<Account> accounts; // those the limit applies to, file order
 	std::size_t over = 0;          // how many of them are over
+	// The errno of a read of the password file that failed (the walk ended
+	// there: the accounts after it are missing), else 0.
+	int read_error = 0;
 };
 
 // 0 when the password file at path can be opened and read, else the errno
@@ -47,7 +50,8 @@ int unreadable(const char *path);
 int exit_code(int err);
 
 // Walks the password file from its first line and returns the accounts the
-// limit applies to, each examined and judged.
+// limit applies to, each examined and judged; a read that fails ends the
+// walk, and the result says so (read_error).
 Result take(const limitinfo::Limit &limit);
 
 } // namespace census

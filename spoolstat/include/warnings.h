@@ -6,7 +6,8 @@
 // is then off for their spoolnag and their delivery agents, though root
 // sees it in force), and a limit file or folder that someone other than
 // root may change, or a missing limit file that someone other than root may
-// create. Reads and examines only; never changes a file.
+// create; and, said with them, a listing cut short by a read error of the
+// password file. Reads and examines only; never changes a file.
 // Uses the account module's process-wide state (single-threaded) and ends
 // with its sources closed.
 #ifndef SPOOLSTAT_WARNINGS_H
@@ -37,6 +38,10 @@ Database database(const char *path);
 
 // Adds the warning for a database that disagrees with the flat file.
 void add_database(const Database &db, const char *path, std::vector<Warning> *out);
+
+// Adds the warning for a listing cut short by err, a read error of the
+// password file at path.
+void add_read_error(int err, const char *path, std::vector<Warning> *out);
 
 // Adds the warnings for the limit file at path: whom it cannot be read by,
 // and who but root could change it or its folders. When the file does not

@@ -3,7 +3,7 @@
 # run.sh PWDB GROUP - command-line tests of the database builder, in groups:
 #   usage    options, help, version and exit statuses
 #   build    what a build leaves behind, its mode, and that it replaces an
-#            old database
+#            old database; a login repeated on a later line is no shared key
 #   check    the check mode's report and exit status; a login and a uid
 #            that share a key
 #   failure  a failed build (no room, a read error of FILE) leaves the old
@@ -111,6 +111,14 @@ build)
 	expect 0 "$pwdb" passwd
 	[ "$(stat -c %i passwd.pag)" != "$ino" ] || fail "database rewritten in place"
 	expect 0 "$pwdb" -c passwd
+	# A login on a second line (another uid, or the same line again) is
+	# stored once, as its first line, as a scan of the file finds it: no
+	# key is shared, and neither the build nor the check says a word.
+	printf 'alice:x:100:100:Alice:/home/alice:/bin/sh\nbob:x:101:101::/:\nalice:x:200:200:again:/:\nbob:x:101:101::/:\n' > passwd
+	expect 0 "$pwdb" passwd
+	[ -s out ] || [ -s err ] && fail "a build of a repeated login says: $(cat out err)"
+	expect 0 "$pwdb" -c passwd
+	[ -s out ] || [ -s err ] && fail "the check of a repeated login says: $(cat out err)"
 	;;
 check)
 	expect 0 "$pwdb" passwd
