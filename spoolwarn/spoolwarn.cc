@@ -45,7 +45,6 @@
 #include "letter.h"
 #include "limitinfo.h"
 #include "regular.h"
-#include "report.h"
 #include "sitepaths.h"
 #include "state.h"
 #include "submit.h"
@@ -320,7 +319,8 @@ int main(int argc, char *argv[])
 	}
 	limitinfo::Limit limit = limitinfo::configured();
 	if (!limitinfo::on(limit)) {
-		std::string why = "the limit is off (" + report::off_text(limit) + "): no letters";
+		std::string why =
+		    "the limit is off (" + limitinfo::off_text(limit) + "): no letters";
 		syslog(LOG_NOTICE, "%s", why.c_str());
 		tell(site::limit_file, why);
 		return EX_OK;
