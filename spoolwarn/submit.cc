@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -15,10 +16,10 @@ namespace submit {
 bool run(const std::string &sendmail, const std::vector<std::string> &args, std::string_view letter,
          std::string *why)
 {
-	std::vector<const char *> argv = {sendmail.c_str()};
-	for (const std::string &a : args)
-		argv.push_back(a.c_str());
-	argv.push_back(nullptr);
+	std::vector<const char *> argv(args.size() + 2, nullptr); // the program, args, null
+	argv[0] = sendmail.c_str();
+	std::transform(args.begin(), args.end(), argv.begin() + 1,
+	               [](const std::string &a) { return a.c_str(); });
 	int pipefd[2];
 	if (::pipe2(pipefd, O_CLOEXEC) != 0) {
 		*why = std::string("pipe: ") + std::strerror(errno);
