@@ -28,6 +28,10 @@ static_assert(std::string_view(limit_file).starts_with(spool_dir),
 // The password file, and the base name of its hashed database beside it.
 constexpr char passwd_file[] = "/etc/passwd";
 
+// The host's mail name (Debian's convention): spoolwarn's letters are
+// addressed in its domain.
+constexpr char mailname_file[] = "/etc/mailname";
+
 // spoolwarn's state: which warning letters each login has been sent. The
 // folder belongs to spoolwarn alone (systemd's StateDirectory=).
 constexpr char state_dir[] = "/var/lib/spoolwarn";

@@ -4,16 +4,14 @@
 // Interface: options.h. Numbers are read with std::from_chars: decimal
 // only, no blanks, no '+', and a value outside the int range is an error.
 // Diagnostics are returned as text; nothing is printed here. Options that
-// getopt_long refuses are worded as in every program (opterror.h).
+// getopt_long refuses are worded as in every program (optloop.h).
 #include "options.h"
-
-#include <getopt.h>
 
 #include <charconv>
 #include <cstring>
 #include <string_view>
 
-#include "opterror.h"
+#include "optloop.h"
 
 namespace options {
 
@@ -22,7 +20,7 @@ const char usage[] = "usage: spoolstat [-a] [-t PERCENT] [--what-if MIN:MAX] [--
 
 namespace {
 
-enum { opt_what_if = 256, opt_json, opt_help, opt_version };
+enum { opt_what_if = 256, opt_json };
 
 // One whole decimal int; why not, as text, when it is not one.
 bool whole_int(std::string_view s, int *out, std::string *why)
@@ -88,17 +86,12 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 	    {"threshold", required_argument, nullptr, 't'},
 	    {"what-if", required_argument, nullptr, opt_what_if},
 	    {"json", no_argument, nullptr, opt_json},
-	    {"help", no_argument, nullptr, opt_help},
-	    {"version", no_argument, nullptr, opt_version},
 	    {nullptr, 0, nullptr, 0},
 	};
 	Options o;
-	optind = 0; // start afresh, also on a second call
-	opterr = 0; // we word the messages ourselves
-	for (;;) {
-		int c = getopt_long(argc, argv, "+:at:", longs, nullptr);
-		if (c == -1)
-			break;
+	optloop::Reader r(argc, argv, "+:at:", longs);
+	int c;
+	while ((c = r.next()) > 0) {
 		switch (c) {
 		case 'a':
 			o.all = true;
@@ -115,21 +108,18 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 		case opt_json:
 			o.json = true;
 			break;
-		case opt_help:
-			o.help = true;
-			break;
-		case opt_version:
-			o.version = true;
-			break;
-		default: // ':' or '?'
-			*error = opterror::describe(c, argv, longs);
-			return false;
 		}
 	}
-	if (optind < argc) {
-		*error = std::string(argv[optind]) + ": unexpected argument";
+	if (c < 0) {
+		*error = r.error();
 		return false;
 	}
+	if (r.first_operand() < argc) {
+		*error = std::string(argv[r.first_operand()]) + ": unexpected argument";
+		return false;
+	}
+	o.help = r.help();
+	o.version = r.version();
 	*out = o;
 	return true;
 }

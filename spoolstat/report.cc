@@ -13,8 +13,6 @@
 
 #include "escape.h"
 #include "figures.h"
-#include "regular.h"
-#include "sitepaths.h"
 
 namespace report {
 namespace {
@@ -99,36 +97,12 @@ void put_warnings(std::FILE *out, const Summary &s)
 
 } // namespace
 
-std::string off_text(const limitinfo::Limit &limit)
-{
-	std::string file = site::limit_file;
-	switch (limit.off) {
-	case Off::none:
-		break;
-	case Off::no_file:
-		return "no file " + file;
-	case Off::unreadable:
-		return file + ": " + regular::describe(limit.err);
-	case Off::no_values:
-		return file + " holds no values";
-	case Off::one_value:
-		return file + " holds one value only";
-	case Off::min_zero:
-		return "the lowest uid is 0";
-	case Off::max_zero:
-		return "the largest size is 0";
-	case Off::changed:
-		return file + " changed while it was read";
-	}
-	return "";
-}
-
 void text(std::FILE *out, const Summary &s, const std::vector<listing::Row> &rows)
 {
 	const limitinfo::Limit &l = s.limit;
 	const char *what = l.proposed ? "proposed limit" : "limit";
 	if (l.off != Off::none) {
-		std::fprintf(out, "%s: off: %s\n", what, off_text(l).c_str());
+		std::fprintf(out, "%s: off: %s\n", what, limitinfo::off_text(l).c_str());
 		put_warnings(out, s);
 		return;
 	}
@@ -181,7 +155,7 @@ void json(std::FILE *out, const Summary &s, const std::vector<listing::Row> &row
 		std::fputs("null, \"off_text\": null},\n", out);
 	else
 		std::fprintf(out, "\"%s\", \"off_text\": %s},\n", off_code(l.off),
-		             escape::json(off_text(l)).c_str());
+		             escape::json(limitinfo::off_text(l)).c_str());
 	if (s.percent >= 0)
 		std::fprintf(out, "  \"threshold_percent\": %d,\n", s.percent);
 	else

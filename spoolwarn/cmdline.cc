@@ -4,23 +4,15 @@
 // Numbers are read with std::from_chars: decimal only, no blanks, no '+'.
 #include "cmdline.h"
 
-#include <getopt.h>
-
 #include <algorithm>
 #include <charconv>
 #include <string_view>
 
-#include "opterror.h"
+#include "optloop.h"
 
 namespace cmdline {
 
 const char usage[] = "usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]\n";
-
-namespace {
-
-enum { opt_help = 256, opt_version };
-
-} // namespace
 
 bool parse_thresholds(const char *arg, std::vector<int> *out, std::string *error)
 {
@@ -51,18 +43,10 @@ bool parse_thresholds(const char *arg, std::vector<int> *out, std::string *error
 
 bool parse(int argc, char *argv[], Options *out, std::string *error)
 {
-	static const option longs[] = {
-	    {"help", no_argument, nullptr, opt_help},
-	    {"version", no_argument, nullptr, opt_version},
-	    {nullptr, 0, nullptr, 0},
-	};
 	Options o;
-	optind = 0; // start afresh, also on a second call
-	opterr = 0; // we word the messages ourselves
-	for (;;) {
-		int c = getopt_long(argc, argv, "+:np:S:", longs, nullptr);
-		if (c == -1)
-			break;
+	optloop::Reader r(argc, argv, "+:np:S:", nullptr);
+	int c;
+	while ((c = r.next()) > 0) {
 		switch (c) {
 		case 'n':
 			o.dry_run = true;
@@ -78,21 +62,18 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 			}
 			o.sendmail = optarg;
 			break;
-		case opt_help:
-			o.help = true;
-			break;
-		case opt_version:
-			o.version = true;
-			break;
-		default: // ':' or '?', worded as every program words them
-			*error = opterror::describe(c, argv, longs);
-			return false;
 		}
 	}
-	if (optind < argc) {
-		*error = "unexpected argument " + std::string(argv[optind]);
+	if (c < 0) {
+		*error = r.error();
 		return false;
 	}
+	if (r.first_operand() < argc) {
+		*error = "unexpected argument " + std::string(argv[r.first_operand()]);
+		return false;
+	}
+	o.help = r.help();
+	o.version = r.version();
 	*out = o;
 	return true;
 }

@@ -145,6 +145,7 @@ void fill(std::string_view text, const Facts &f, std::string *out)
 		    {"${PERCENT}", std::to_string(f.percent)},
 		    {"${THRESHOLD}", std::to_string(f.threshold)},
 		    {"${DELETE}", std::to_string(f.to_delete)},
+		    {"${MAILNAME}", std::string(f.mailname)},
 		};
 		for (const auto &row : table)
 			if (text.starts_with(row.name)) {
@@ -160,6 +161,41 @@ void fill(std::string_view text, const Facts &f, std::string *out)
 			text.remove_prefix(len);
 		}
 	}
+}
+
+// Whether c may stand in the local part of an address as it is (RFC 5322
+// atext, and the dot).
+bool local_char(char c)
+{
+	return std::isalnum(static_cast<unsigned char>(c)) ||
+	       std::string_view("!#$%&'*+-/=?^_`{|}~.").find(c) != std::string_view::npos;
+}
+
+// A filled From: line whose address has no domain, with "@mailname" added:
+// a bare local part ("From: postmaster"), or one in angle brackets ("From:
+// Mail Admin <postmaster>"). Any other line stays as written.
+std::string qualified_from(std::string line, std::string_view mailname)
+{
+	if (mailname.empty() || line.find('@') != std::string::npos)
+		return line;
+	std::string domain = "@";
+	domain += mailname;
+	std::size_t close = line.rfind('>');
+	std::size_t open = close == std::string::npos ? close : line.rfind('<', close);
+	if (open != std::string::npos) {
+		if (close > open + 1)
+			line.insert(close, domain);
+		return line;
+	}
+	const char *blanks = " \t\n";
+	std::size_t first = line.find_first_not_of(blanks, line.find(':') + 1);
+	std::size_t last = line.find_last_not_of(blanks);
+	if (first == std::string::npos || last < first)
+		return line;
+	std::string_view word(line.data() + first, last + 1 - first);
+	if (std::all_of(word.begin(), word.end(), local_char))
+		line.insert(last + 1, domain);
+	return line;
 }
 
 } // namespace
@@ -205,13 +241,20 @@ std::string compose(std::string_view tmpl, const Facts &facts, std::time_t now)
 	std::string why;
 	if (!split(tmpl, &p, &why))
 		p = Parts{{}, tmpl};
-	std::string text = "To: " + std::string(facts.login) + "\n";
+	std::string at_domain;
+	if (!facts.mailname.empty())
+		at_domain.append("@").append(facts.mailname);
+	std::string text = "To: ";
+	text.append(facts.login).append(at_domain).append("\n");
 	if (!has_header(p, "From"))
-		text += "From: postmaster\n";
+		text.append("From: postmaster").append(at_domain).append("\n");
 	if (!has_header(p, "Subject"))
 		fill("Subject: Your mailbox is ${PERCENT}% full\n", facts, &text);
 	for (std::string_view h : p.headers) {
-		fill(h, facts, &text);
+		std::string line;
+		fill(h, facts, &line);
+		text +=
+		    same_name(header_name(h), "From") ? qualified_from(line, facts.mailname) : line;
 		text += '\n';
 	}
 	text += "Date: " + rfc5322_date(now) + "\n";

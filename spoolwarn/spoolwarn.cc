@@ -7,8 +7,9 @@
 // Walks the accounts of the system's own lookup (one look per login, the
 // first line of each), asks the verdict about every mailbox the limit
 // applies to, and sends one letter per threshold crossed (thresholds.h)
-// through "SENDMAIL -i LOGIN". What was sent is kept in /var/lib/spoolwarn
-// (state.h), under a lock held for the whole run. A letter is recorded
+// through "SENDMAIL -i -f <> LOGIN" (addressed in the host's mail name,
+// mailname.h; the null sender, see sendmail_args). What was sent is kept
+// in /var/lib/spoolwarn (state.h), under a lock held for the whole run. A letter is recorded
 // before it is handed to sendmail, and the record is taken back when
 // sendmail fails: a run killed at any point, or a state that can no longer
 // be written, never leads to the same letter twice; a letter whose
@@ -16,8 +17,8 @@
 // due and changes nothing.
 //
 // Reads /etc/passwd (account module), /var/mail/.boxquota (libboxquota),
-// the status of each mailbox (verdict), the letter template; writes the
-// state folder. Logs one syslog line (LOG_MAIL) per letter sent, per
+// the status of each mailbox (verdict), the letter template, the mail
+// name; writes the state folder. Logs one syslog line (LOG_MAIL) per letter sent, per
 // decision to record without a letter, and per fault; faults are also told
 // on standard error as "spoolwarn: file: reason", unless standard error is
 // the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
@@ -39,13 +40,14 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cmdline.h"
 #include "getpwent.h"
 #include "letter.h"
 #include "limitinfo.h"
+#include "mailname.h"
 #include "regular.h"
-#include "report.h"
 #include "sitepaths.h"
 #include "state.h"
 #include "submit.h"
@@ -155,6 +157,7 @@ int passwd_unreadable()
 struct Run {
 	cmdline::Options opt;
 	std::string tmpl;
+	std::string mailname; // the domain of the letters' addresses
 	state::Store store;
 	state::Marks marks; // as recorded, updated as the walk goes
 	std::time_t now = 0;
@@ -197,6 +200,15 @@ bool record(Run &run, const std::string &login, const std::vector<int> &marks)
 	return save(run);
 }
 
+// The arguments sendmail gets for a letter to login: no lone dot ends the
+// letter; the null sender, which Postfix and Exim let any user set (an
+// automatic letter that cannot be delivered must not bounce to an account
+// nobody reads, nor loop); and the login, which the server qualifies.
+std::vector<std::string> sendmail_args(const std::string &login)
+{
+	return {"-i", "-f", "<>", login};
+}
+
 // One login's look: its letter, if one is due, and its new marks.
 void look(Run &run, const passwd &pw)
 {
@@ -236,11 +248,16 @@ void look(Run &run, const passwd &pw)
 	                    v.limit.max_size,
 	                    thresholds::percent(v.size, v.limit.max_size),
 	                    step.letter,
-	                    thresholds::to_delete(v.size, v.limit.max_size, step.letter)};
+	                    thresholds::to_delete(v.size, v.limit.max_size, step.letter),
+	                    run.mailname};
 	std::string text = letter::compose(run.tmpl, facts, run.now);
+	std::vector<std::string> args = sendmail_args(login);
 	if (run.opt.dry_run) {
-		std::printf("--- a letter to %s at %d%%: %s -i %s\n%s", login.c_str(), step.letter,
-		            run.opt.sendmail.c_str(), login.c_str(), text.c_str());
+		std::string command = run.opt.sendmail;
+		for (const std::string &a : args)
+			command.append(" ").append(a);
+		std::printf("--- a letter to %s at %d%%: %s\n%s", login.c_str(), step.letter,
+		            command.c_str(), text.c_str());
 		note(run, login, step.marks);
 		return;
 	}
@@ -248,7 +265,7 @@ void look(Run &run, const passwd &pw)
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	if (submit::run(run.opt.sendmail, login, text, &why)) {
+	if (submit::run(run.opt.sendmail, args, text, &why)) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
 		return;
@@ -331,13 +348,15 @@ int main(int argc, char *argv[])
 	}
 	limitinfo::Limit limit = limitinfo::configured();
 	if (!limitinfo::on(limit)) {
-		std::string why = "the limit is off (" + report::off_text(limit) + "): no letters";
+		std::string why =
+		    "the limit is off (" + limitinfo::off_text(limit) + "): no letters";
 		syslog(LOG_NOTICE, "%s", why.c_str());
 		tell(site::limit_file, why);
 		return EX_OK;
 	}
 	if (!read_template(&run.tmpl, &run.status))
 		return run.status;
+	run.mailname = mailname::lookup(site::mailname_file);
 	if (!run.opt.dry_run && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
 		fault(run.opt.sendmail, std::strerror(errno));
 		return EX_UNAVAILABLE;

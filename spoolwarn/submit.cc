@@ -6,15 +6,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 
 namespace submit {
 
-bool run(const std::string &sendmail, const std::string &recipient, std::string_view letter,
+bool run(const std::string &sendmail, const std::vector<std::string> &args, std::string_view letter,
          std::string *why)
 {
+	std::vector<const char *> argv(args.size() + 2, nullptr); // the program, args, null
+	argv[0] = sendmail.c_str();
+	std::transform(args.begin(), args.end(), argv.begin() + 1,
+	               [](const std::string &a) { return a.c_str(); });
 	int pipefd[2];
 	if (::pipe2(pipefd, O_CLOEXEC) != 0) {
 		*why = std::string("pipe: ") + std::strerror(errno);
@@ -31,8 +36,7 @@ bool run(const std::string &sendmail, const std::string &recipient, std::string_
 		std::signal(SIGPIPE, SIG_DFL);
 		if (::dup2(pipefd[0], 0) < 0 || ::dup2(2, 1) < 0)
 			::_exit(127);
-		const char *argv[] = {sendmail.c_str(), "-i", recipient.c_str(), nullptr};
-		::execv(argv[0], const_cast<char *const *>(argv));
+		::execv(argv[0], const_cast<char *const *>(argv.data()));
 		::_exit(127);
 	}
 	::close(pipefd[0]);

@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: ISC
 // Unit tests of the report's rows: who is listed under each option, in
-// which order, and the verdict kept apart from the true excess. (The text
-// and JSON forms are checked byte for byte by the end-to-end cases.)
+// which order, and the verdict kept apart from the true excess (the text
+// and JSON forms are checked byte for byte by the end-to-end cases); and
+// the census's check of the password file.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <climits>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "census.h"
 #include "listing.h"
 
 namespace {
@@ -62,6 +69,19 @@ TEST(Listing, TheVerdictIsTheCensus)
 	EXPECT_EQ(rows[0].status, Status::near);
 	EXPECT_EQ(rows[0].excess, 3000000000LL - INT_MAX);
 	EXPECT_TRUE(listing::select(big, l, false, -1).empty());
+}
+
+// getpwent says "no more" for all of these alike; the check must not.
+TEST(Census, PasswordFileFailures)
+{
+	char tmpl[] = "/tmp/census-test-XXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	std::string dir = tmpl;
+	EXPECT_EQ(census::unreadable((dir + "/passwd").c_str()), ENOENT);
+	EXPECT_EQ(census::unreadable(dir.c_str()), EISDIR);
+	std::ofstream(dir + "/passwd") << "";
+	EXPECT_EQ(census::unreadable((dir + "/passwd").c_str()), 0) << "empty is readable";
+	std::filesystem::remove_all(dir);
 }
 
 } // namespace

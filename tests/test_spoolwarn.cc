@@ -3,6 +3,10 @@
 // file's text, the letter, and the command line.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -11,6 +15,7 @@
 #include "argv.h"
 #include "cmdline.h"
 #include "letter.h"
+#include "mailname.h"
 #include "state.h"
 #include "thresholds.h"
 
@@ -131,7 +136,7 @@ TEST(State, Damaged)
 
 // --- the letter -----------------------------------------------------------------
 
-const letter::Facts facts{"alice", 950, 1000, 95, 90, 51};
+const letter::Facts facts{"alice", 950, 1000, 95, 90, 51, "mail.example.org"};
 const std::time_t when = 1796751934; // 2026-12-08 17:45:34 UTC
 
 std::string header_block(const std::string &text)
@@ -144,8 +149,8 @@ TEST(Letter, DefaultTemplate)
 	setenv("TZ", "UTC0", 1);
 	tzset();
 	std::string text = letter::compose(letter::default_template, facts, when);
-	EXPECT_EQ(header_block(text), "To: alice\n"
-	                              "From: postmaster\n"
+	EXPECT_EQ(header_block(text), "To: alice@mail.example.org\n"
+	                              "From: postmaster@mail.example.org\n"
 	                              "Subject: Your mailbox is 95% full\n"
 	                              "Date: Tue, 08 Dec 2026 17:45:34 +0000\n"
 	                              "Auto-Submitted: auto-generated\n");
@@ -191,19 +196,41 @@ TEST_P(Template, Compose)
 
 INSTANTIATE_TEST_SUITE_P(Letter, Template, testing::Values(
 	TemplateCase{"From: Mail Admin <admin@example.org>\nSubject: ${LOGIN}: ${SIZE}/${LIMIT}\n"
-	             "\n${LOGIN} ${MAILBOX} ${PERCENT} ${THRESHOLD} ${DELETE} ${OTHER} $5\n",
-	             "To: alice\nFrom: Mail Admin <admin@example.org>\nSubject: alice: 950/1000\n",
-	             "alice /var/mail/alice 95 90 51 ${OTHER} $5\n"},
+	             "\n${LOGIN} ${MAILBOX} ${PERCENT} ${THRESHOLD} ${DELETE} ${MAILNAME} ${OTHER} $5\n",
+	             "To: alice@mail.example.org\nFrom: Mail Admin <admin@example.org>\n"
+	             "Subject: alice: 950/1000\n",
+	             "alice /var/mail/alice 95 90 51 mail.example.org ${OTHER} $5\n"},
 	// No header part: all body, default sender and subject, and a last
 	// line end added.
-	TemplateCase{"Dear ${LOGIN}: full", "To: alice\nFrom: postmaster\n"
-	             "Subject: Your mailbox is 95% full\n", "Dear alice: full\n"},
+	TemplateCase{"Dear ${LOGIN}: full", "To: alice@mail.example.org\n"
+	             "From: postmaster@mail.example.org\nSubject: Your mailbox is 95% full\n",
+	             "Dear alice: full\n"},
 	// CR LF line ends become LF; a continued header stays one header.
 	TemplateCase{"Subject: a\r\n  b\r\nX-Site: 1\r\n\r\nline\r\n",
-	             "To: alice\nFrom: postmaster\nSubject: a\n  b\nX-Site: 1\n", "line\n"},
+	             "To: alice@mail.example.org\nFrom: postmaster@mail.example.org\n"
+	             "Subject: a\n  b\nX-Site: 1\n", "line\n"},
 	// A CR alone cannot end a header line early.
 	TemplateCase{"Subject: a\rBcc: x@example.net\n\nbody\n",
-	             "To: alice\nFrom: postmaster\nSubject: a Bcc: x@example.net\n", "body\n"},
+	             "To: alice@mail.example.org\nFrom: postmaster@mail.example.org\n"
+	             "Subject: a Bcc: x@example.net\n", "body\n"},
+	// A From: address without a domain gets the mail name: a bare local
+	// part (a placeholder's too, blanks kept, continued or not) or one in
+	// angle brackets; a From: with no address of that form stays as it is.
+	TemplateCase{"from: webmaster \n\nbody\n",
+	             "To: alice@mail.example.org\nSubject: Your mailbox is 95% full\n"
+	             "from: webmaster@mail.example.org \n", "body\n"},
+	TemplateCase{"From:\r\n mail-${LOGIN}\n\nbody\n",
+	             "To: alice@mail.example.org\nSubject: Your mailbox is 95% full\n"
+	             "From:\n mail-alice@mail.example.org\n", "body\n"},
+	TemplateCase{"From: \"Mail Admin\" <admin>\n\nbody\n",
+	             "To: alice@mail.example.org\nSubject: Your mailbox is 95% full\n"
+	             "From: \"Mail Admin\" <admin@mail.example.org>\n", "body\n"},
+	TemplateCase{"From: Mail Admin\n\nbody\n",
+	             "To: alice@mail.example.org\nSubject: Your mailbox is 95% full\n"
+	             "From: Mail Admin\n", "body\n"},
+	TemplateCase{"From: <>\n\nbody\n",
+	             "To: alice@mail.example.org\nSubject: Your mailbox is 95% full\n"
+	             "From: <>\n", "body\n"},
 	// Headers spoolwarn writes, in any case, and lines that are not
 	// headers in the header part: refused.
 	TemplateCase{"To: someone@example.net\n\nbody\n", nullptr, nullptr},
@@ -211,6 +238,75 @@ INSTANTIATE_TEST_SUITE_P(Letter, Template, testing::Values(
 	TemplateCase{"From: a\nDATE: now\n\nbody\n", nullptr, nullptr},
 	TemplateCase{"From: a\nthis is no header\n\nbody\n", nullptr, nullptr}),
 	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+// --- the mail name ---------------------------------------------------------------
+
+TEST(MailName, FileElseHostName)
+{
+	char host[256] = {};
+	ASSERT_EQ(gethostname(host, sizeof host - 1), 0);
+	const std::string fallback = mailname::is_domain(host) ? host : "localhost";
+	char tmpl[] = "/tmp/mailname-test-XXXXXX";
+	ASSERT_NE(mkdtemp(tmpl), nullptr);
+	const std::string file = std::string(tmpl) + "/mailname";
+	using namespace std::string_literals;
+	struct {
+		bool present;
+		std::string content;
+		std::string want;
+	} const rows[] = {
+	    {false, "", fallback},
+	    {true, "mail.example.org\n", "mail.example.org"},
+	    {true, " \tmail.example.org \r\n\nother.example.net\n", "mail.example.org"},
+	    {true, "mail.example.org", "mail.example.org"},
+	    {true, "mx1\n", "mx1"},
+	    {true, "", fallback},
+	    {true, "\n", fallback},
+	    {true, "\nmail.example.org\n", fallback},
+	    {true, "mail example.org\n", fallback},
+	    {true, "postmaster@example.org\n", fallback},
+	    {true, "mail..example.org\n", fallback},
+	    {true, "mail.example.org.\n", fallback},
+	    {true, "-mail.example.org\n", fallback},
+	    {true, "mail-.example.org\n", fallback},
+	    {true, "mail.example.org\0x\n"s, fallback},
+	    {true, "m\xc3\xa4il.example.org\n", fallback},
+	};
+	for (const auto &r : rows) {
+		std::filesystem::remove(file);
+		if (r.present)
+			std::ofstream(file, std::ios::binary) << r.content;
+		EXPECT_EQ(mailname::lookup(file.c_str()), r.want)
+		    << (r.present ? r.content : "(no file)");
+	}
+	std::filesystem::remove(file);
+	// A line longer than any mail name, a folder, a FIFO: the host name.
+	std::ofstream(file) << std::string(63, 'a') << '.' << std::string(63, 'b') << '.'
+	                    << std::string(63, 'c') << '.' << std::string(63, 'd') << "\n";
+	EXPECT_EQ(mailname::lookup(file.c_str()), fallback);
+	std::filesystem::remove(file);
+	std::filesystem::create_directory(file);
+	EXPECT_EQ(mailname::lookup(file.c_str()), fallback);
+	std::filesystem::remove(file);
+	ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+	EXPECT_EQ(mailname::lookup(file.c_str()), fallback) << "a FIFO must not block";
+	std::filesystem::remove_all(tmpl);
+}
+
+TEST(MailName, IsDomain)
+{
+	for (const char *ok : {"localhost", "mail.example.org", "a-b.c1", "x", "0.example"})
+		EXPECT_TRUE(mailname::is_domain(ok)) << ok;
+	EXPECT_TRUE(mailname::is_domain(std::string(63, 'a') + ".org"));
+	EXPECT_FALSE(mailname::is_domain(std::string(64, 'a') + ".org"));
+	std::string longest = std::string(63, 'a') + "." + std::string(63, 'b') + "." +
+	                      std::string(63, 'c') + "." + std::string(61, 'd');
+	EXPECT_TRUE(mailname::is_domain(longest)) << longest.size();
+	EXPECT_FALSE(mailname::is_domain(longest + "d"));
+	for (const char *bad : {"", ".", "a.", ".a", "a..b", "-a", "a-", "a_b", "a b", "a@b",
+	                        "a\nb", "a>b"})
+		EXPECT_FALSE(mailname::is_domain(bad)) << bad;
+}
 
 TEST(Letter, SafeLogin)
 {

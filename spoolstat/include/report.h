@@ -30,9 +30,6 @@ struct Summary {
 	std::vector<warnings::Warning> warnings; // what the users see otherwise
 };
 
-// Why the limit is off, in words ("no file /var/mail/.boxquota", ...).
-std::string off_text(const limitinfo::Limit &limit);
-
 void text(std::FILE *out, const Summary &summary, const std::vector<listing::Row> &rows);
 void json(std::FILE *out, const Summary &summary, const std::vector<listing::Row> &rows);
 

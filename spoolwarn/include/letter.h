@@ -7,11 +7,18 @@
 // writes), an empty line, and the body. A template whose first line is no
 // header is all body. Placeholders, in headers and body alike:
 //   ${LOGIN} ${MAILBOX} ${SIZE} ${LIMIT} ${PERCENT} ${THRESHOLD} ${DELETE}
+//   ${MAILNAME}
 // (the login, its mailbox's path, its size and the limit in bytes, the
-// size in whole percent of the limit, the threshold crossed, and the bytes
-// to delete to be below it again); any other ${...} stays as written.
-// Missing From: or Subject: get defaults (postmaster; a subject with the
-// percentage). Line ends are written as LF; a CR before one is dropped.
+// size in whole percent of the limit, the threshold crossed, the bytes to
+// delete to be below it again, and the host's mail name); any other ${...}
+// stays as written. Missing From: or Subject: get defaults (postmaster; a
+// subject with the percentage). Line ends are written as LF; a CR before
+// one is dropped.
+//
+// Addresses are qualified with the mail name (mailname.h), as mail servers
+// want them: "To: LOGIN@MAILNAME", and a From: whose address has no '@'
+// (a bare local part, alone or in angle brackets) gets "@MAILNAME"; an
+// empty mail name leaves them as they are.
 //
 // Values put into headers are numbers or a login that safe_login() passed,
 // so no value can start a header of its own. Pure functions; thread-safe.
@@ -31,6 +38,7 @@ struct Facts {
 	long long percent = 0;
 	int threshold = 0;
 	long long to_delete = 0;
+	std::string_view mailname; // the domain addresses are qualified with
 };
 
 // The text used when no template is installed (the same as the shipped

@@ -77,7 +77,7 @@ chmod 755 /tmp/sendmail
 sed -i 's/^From: postmaster$/From: postmaster\nX-Site: installed template/' /etc/spoolwarn/letter
 spoolwarn -S /tmp/sendmail || no "spoolwarn failed"
 spoolwarn -S /tmp/sendmail || no "spoolwarn failed the second time"
-[ "$(grep -c '^=== -i nobody$' /tmp/letters)" = 1 ] || no "letters: $(cat /tmp/letters)"
+[ "$(grep -c '^=== -i -f <> nobody$' /tmp/letters)" = 1 ] || no "letters: $(cat /tmp/letters)"
 grep -q '^X-Site: installed template$' /tmp/letters || no "the installed template was not read"
 grep -q '^90 nobody$' /var/lib/spoolwarn/state || no "spoolwarn recorded nothing"
 

@@ -9,9 +9,11 @@
 # unprivileged user (nobody here) whose only extra right is the postdrop
 # group, with no way to gain privileges (setpriv --no-new-privs, as
 # NoNewPrivileges=yes), umask 077, the system read-only but for Postfix's
-# maildrop queue, its state folder a tmpfs over /var/lib. Postfix's
+# maildrop queue, its state folder a tmpfs over /var/lib, the host named
+# mx.example.org (the letter's mail name). Postfix's
 # sendmail hands the letter to postdrop, pickup and cleanup take it, and
-# local(8) delivers it into /var/mail/alice; bob gets none (his would be
+# local(8) delivers it into /var/mail/alice, addressed to and from the mail
+# name and with the null sender (Return-Path: <>); bob gets none (his would be
 # refused) and is recorded. A second run sends nothing.
 . "$(dirname "$0")/lib.sh"
 
@@ -22,13 +24,20 @@ if [ "${1-}" = inside ]; then
 	mkdir -m 700 /var/lib/spoolwarn
 	chown 65534:65534 /var/lib/spoolwarn
 	head -c 9000 /dev/zero | tr '\0' a >>/var/mail/alice
+	# The mail name is the host name (below); a machine's own /etc/mailname
+	# is hidden behind one saying the same.
+	if [ -e /etc/mailname ]; then
+		echo mx.example.org >"$WORK/mailname"
+		mount --bind "$WORK/mailname" /etc/mailname || fail "cannot bind /etc/mailname"
+	fi
 
 	# As the service: nobody, group postdrop added, no new privileges,
 	# umask 077, and a read-only system but for the maildrop queue
 	# (ProtectSystem=strict, ReadWritePaths=) and the state folder.
 	run() {
-		unshare -m --propagation private sh -c '
+		unshare -m -u --propagation private sh -c '
 			mount --bind "$1" "$1" && mount -o remount,bind,ro / || exit 99
+			hostname mx.example.org || exit 99
 			umask 077
 			exec setpriv --reuid=65534 --regid=65534 --groups=103 --no-new-privs \
 				"$2/bin/spoolwarn" -S "$2/bin/sendmail"
@@ -38,10 +47,12 @@ if [ "${1-}" = inside ]; then
 	wait_for 60 grep -q '^Subject: Your mailbox is 95% full$' /var/mail/alice ||
 		fail "no letter in /var/mail/alice: $(tail -n 20 "$WORK/postfix/maillog")"
 	echo "ok: the letter delivered by local(8) into /var/mail/alice"
-	letter=$(sed -n '/^Subject: Your mailbox is 95% full$/,$p;/^From MAILER-DAEMON/q' /var/mail/alice)
+	letter=$(sed -n '/^Subject: Your mailbox is 95% full$/,$p' /var/mail/alice)
 	headers=$(grep -B 20 '^Subject: Your mailbox is 95% full$' /var/mail/alice)
-	expect "addressed to alice at the local host" '^To: alice@example\.org$' "$headers"
-	expect "from postmaster" '^From: postmaster@example\.org$' "$headers"
+	expect "addressed to alice at the mail name" '^To: alice@mx\.example\.org$' "$headers"
+	expect "from postmaster at the mail name" '^From: postmaster@mx\.example\.org$' "$headers"
+	expect "the null sender, as local(8) records it" '^Return-Path: <>$' "$headers"
+	expect_log "the null sender, as Postfix queued it" 'from=<>, size=' "$WORK/postfix/maillog"
 	expect "marked as automatic" '^Auto-Submitted: auto-generated$' "$(grep -A 3 '^Subject: Your' /var/mail/alice)"
 	expect "its body" '^\*\* WARNING: system mailbox /var/mail/alice is at 95% of its limit \(19000 of 20000 bytes\)\. \*\*$' "$letter"
 	expect_log "spoolwarn logs the letter" \

@@ -9,7 +9,9 @@
 #   steps     a shell fragment run as root inside the namespaces, with the
 #             helpers below; it fails the case by calling fail
 #
-# Inside private mount, network and PID namespaces: the case's passwd over
+# Inside private mount, network, PID and UTS namespaces, the host named
+# mx.example.org (and, should the machine have an /etc/mailname, one saying
+# the same bound over it: the letters are addressed there): the case's passwd over
 # /etc/passwd, a spool of its own over /var/mail, a tmpfs over /var/lib
 # holding an empty /var/lib/spoolwarn owned by the test user (uid and gid
 # 1000), and a /dev of our own whose /dev/log is read into a file. The
@@ -25,7 +27,8 @@
 #   warn_bg [ARG...]        the same in the background; its pid in $BG
 #   mark                    remembers how many letters were sent so far
 #   sent                    the recipients of the letters this case's runs
-#                           have sent, one a line, in order
+#                           have sent, one a line, in order (only those
+#                           submitted with the null sender, -f <>)
 #   since_mark              the same since the last call of mark
 #   expect WHAT WANT GOT    fails unless GOT is WANT
 #   expect_match WHAT ERE TEXT   fails unless a line of TEXT matches ERE
@@ -42,12 +45,12 @@ bin=$(realpath "$1") case=$(realpath "$2")
 
 if [ "${3-}" != inside ]; then
 	. "$(dirname "$0")/../skip.sh"
-	need_namespace -m -n -p --fork
+	need_namespace -m -n -p -u --fork
 	command -v python3 >/dev/null || skip "python3 is missing"
 	tmp=$(mktemp -d) || exit 1
 	trap 'rm -rf "$tmp"' EXIT
 	chmod 755 "$tmp"
-	unshare -m -n -p --fork --kill-child --mount-proc --propagation private \
+	unshare -m -n -p -u --fork --kill-child --mount-proc --propagation private \
 		sh "$0" "$bin" "$case" inside "$tmp"
 	status=$?
 	[ $status = 0 ] && echo "ok: $(basename "$case")"
@@ -75,6 +78,11 @@ fail() {
 USER_ID=1000
 
 ip link set lo up
+hostname mx.example.org || fail "cannot name the host"
+if [ -e /etc/mailname ]; then
+	echo mx.example.org >"$tmp/mailname"
+	mount --bind "$tmp/mailname" /etc/mailname || fail "cannot bind /etc/mailname"
+fi
 mkdir -p "$tmp/mail" "$tmp/dev" "$tmp/bin"
 cp "$case/passwd" "$tmp/passwd"
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$tmp/mail/.boxquota"
@@ -144,7 +152,7 @@ warn_bg() {
 		>"$tmp/out.bg" 2>"$tmp/err.bg" </dev/null) &
 	BG=$!
 }
-sent() { sed -n 's/^=== -i //p' "$tmp/sent.log"; }
+sent() { sed -n 's/^=== -i -f <> //p' "$tmp/sent.log"; }
 MARK=0
 mark() { MARK=$(sent | wc -l); }
 since_mark() { sent | tail -n +$((MARK + 1)); }

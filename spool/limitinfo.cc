@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: ISC
-// limitinfo - the limit a report judges by, and why it is off.
+// limitinfo - the limit in force, and why it is off.
 //
 // Interface: limitinfo.h. Reads /var/mail/.boxquota through the boxquota
 // library, and again itself (read-only, only when the limit is off) to tell
@@ -79,6 +79,30 @@ bool on(const Limit &limit)
 bool covers(const Limit &limit, int uid)
 {
 	return on(limit) && uid >= limit.min_user;
+}
+
+std::string off_text(const Limit &limit)
+{
+	std::string file = site::limit_file;
+	switch (limit.off) {
+	case Off::none:
+		break;
+	case Off::no_file:
+		return "no file " + file;
+	case Off::unreadable:
+		return file + ": " + regular::describe(limit.err);
+	case Off::no_values:
+		return file + " holds no values";
+	case Off::one_value:
+		return file + " holds one value only";
+	case Off::min_zero:
+		return "the lowest uid is 0";
+	case Off::max_zero:
+		return "the largest size is 0";
+	case Off::changed:
+		return file + " changed while it was read";
+	}
+	return "";
 }
 
 } // namespace limitinfo

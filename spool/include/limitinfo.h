@@ -1,13 +1,17 @@
 // SPDX-License-Identifier: ISC
-// limitinfo.h - which limit a report judges by, and why it is off when it is.
+// limitinfo.h - the limit in force (or a proposed one), and why it is off
+// when it is: for every tool that tells the administrator about the limit
+// (spoolstat's report, spoolwarn's run).
 //
 // The configured limit is what the boxquota library reports (MinLimitUid,
 // MailLimit); the library only says 0 when the limit is off, so the reason
 // is found by looking at the configuration file again, read-only. A
 // proposed limit is taken as given and the file is not looked at.
 // Not thread-safe (the library is not).
-#ifndef SPOOLSTAT_LIMITINFO_H
-#define SPOOLSTAT_LIMITINFO_H
+#ifndef SPOOL_LIMITINFO_H
+#define SPOOL_LIMITINFO_H
+
+#include <string>
 
 namespace limitinfo {
 
@@ -48,6 +52,10 @@ Off explain(const char *path, int min_user, int max_size, int *err);
 // the limit applies to.
 bool on(const Limit &limit);
 bool covers(const Limit &limit, int uid);
+
+// Why the limit is off, in words ("no file /var/mail/.boxquota", ...);
+// empty when it is on.
+std::string off_text(const Limit &limit);
 
 } // namespace limitinfo
 
