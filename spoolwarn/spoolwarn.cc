@@ -47,6 +47,7 @@
 #include "regular.h"
 #include "report.h"
 #include "sitepaths.h"
+#include "smtp.h"
 #include "state.h"
 #include "submit.h"
 #include "thresholds.h"
@@ -89,6 +90,15 @@ bool stderr_is_journal()
 }
 
 bool quiet_stderr = false; // set by main: standard error is the journal
+
+// The host's mail name: the domain of the letters' addresses.
+std::string mail_name()
+{
+	char name[256] = {};
+	if (::gethostname(name, sizeof name - 1) != 0 || name[0] == '\0')
+		return "localhost";
+	return name;
+}
 
 // A message for the administrator on standard error as "spoolwarn: file:
 // reason", unless that is the journal.
@@ -248,7 +258,10 @@ void look(Run &run, const passwd &pw)
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	if (submit::run(run.opt.sendmail, login, text, &why)) {
+	bool sent = run.opt.smtp ? smtp::send(*run.opt.smtp, mail_name(), login + "@" + mail_name(),
+	                                      text, 300, &why)
+	                         : submit::run(run.opt.sendmail, login, text, &why);
+	if (sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
 		return;
@@ -327,7 +340,7 @@ int main(int argc, char *argv[])
 	}
 	if (!read_template(&run.tmpl, &run.status))
 		return run.status;
-	if (!run.opt.dry_run && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
+	if (!run.opt.dry_run && !run.opt.smtp && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
 		fault(run.opt.sendmail, std::strerror(errno));
 		return EX_UNAVAILABLE;
 	}
