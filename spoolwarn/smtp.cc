@@ -240,7 +240,8 @@ std::string data_of(std::string_view letter)
 	return out;
 }
 
-// A connected socket to a, or -1 with *err set (errno, or ETIMEDOUT).
+// A connected socket to a, or -1 with *err set: errno, or -1 when the
+// deadline passed.
 int connect_one(const addrinfo *a, Clock::time_point deadline, int *err)
 {
 	int fd =
@@ -257,7 +258,7 @@ int connect_one(const addrinfo *a, Clock::time_point deadline, int *err)
 		}
 		int ready = wait_for(fd, POLLOUT, deadline);
 		if (ready <= 0) {
-			*err = ready == 0 ? ETIMEDOUT : errno;
+			*err = ready == 0 ? -1 : errno;
 			return -1;
 		}
 		int soerr = 0;
@@ -364,11 +365,10 @@ bool send(const Target &t, std::string_view helo_name, std::string_view recipien
 	}
 	std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
 	int err = 0;
-	for (const addrinfo *a = found; a != nullptr && s.fd < 0 && err != ETIMEDOUT;
-	     a = a->ai_next)
+	for (const addrinfo *a = found; a != nullptr && s.fd < 0 && err >= 0; a = a->ai_next)
 		s.fd = connect_one(a, s.deadline, &err);
 	if (s.fd < 0) {
-		*why = where + (err == ETIMEDOUT ? late(s) : std::strerror(err));
+		*why = where + (err < 0 ? late(s) : std::strerror(err));
 		return false;
 	}
 	Socket sock(s.fd);
