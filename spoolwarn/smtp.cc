@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -53,11 +54,10 @@ bool is_name(std::string_view host)
 	if (host.empty() || host.size() > 253 || host.front() == '.' || host.front() == '-' ||
 	    host.find("..") != std::string_view::npos)
 		return false;
-	for (char c : host)
-		if (!(c >= 'a' && c <= 'z') && !(c >= 'A' && c <= 'Z') && !(c >= '0' && c <= '9') &&
-		    c != '.' && c != '-' && c != '_')
-			return false;
-	return true;
+	return std::all_of(host.begin(), host.end(), [](char c) {
+		return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+		       c == '.' || c == '-' || c == '_';
+	});
 }
 
 bool parse_port(std::string_view s, std::string *out)
@@ -84,9 +84,9 @@ public:
 	int fd() const { return fd_; }
 	int release()
 	{
-		int fd = fd_;
+		int owned = fd_;
 		fd_ = -1;
-		return fd;
+		return owned;
 	}
 
 private:
@@ -271,6 +271,39 @@ int connect_one(const addrinfo *a, Clock::time_point deadline, int *err)
 	return sock.release();
 }
 
+// Connects s to an address of t; false with *why set.
+bool connect_to(const Target &t, Session &s, std::string *why)
+{
+	// Every address of the host, IPv4 and IPv6 alike, also where the host
+	// has no address of that family but the loopback.
+	addrinfo hints = {};
+	hints.ai_family = AF_UNSPEC;
+	hints.ai_socktype = SOCK_STREAM;
+	hints.ai_flags = AI_NUMERICSERV;
+	addrinfo *found = nullptr;
+	std::string where = "connect to " + t.host + " port " + t.port + ": ";
+	if (int rc = ::getaddrinfo(t.host.c_str(), t.port.c_str(), &hints, &found)) {
+		*why = where + (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+		return false;
+	}
+	std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
+	int err = 0;
+	for (const addrinfo *a = found; a != nullptr && s.fd < 0 && err >= 0; a = a->ai_next)
+		s.fd = connect_one(a, s.deadline, &err);
+	if (s.fd < 0) {
+		*why = where + (err < 0 ? late(s) : std::strerror(err));
+		return false;
+	}
+	return true;
+}
+
+// Whether v can go into a command line whole: nothing that would end it
+// early, or end the address.
+bool usable(std::string_view v)
+{
+	return !v.empty() && v.find_first_of("<> \r\n") == std::string_view::npos;
+}
+
 } // namespace
 
 bool is_target(std::string_view value)
@@ -309,7 +342,8 @@ bool parse(std::string_view value, Target *out, std::string *error)
 		}
 	} else {
 		std::size_t colon = rest.find(':');
-		if (colon != std::string_view::npos && rest.find(':', colon + 1) == rest.npos) {
+		if (colon != std::string_view::npos &&
+		    rest.find(':', colon + 1) == std::string_view::npos) {
 			host = rest.substr(0, colon);
 			port_text = rest.substr(colon + 1);
 			if (port_text.empty()) {
@@ -341,36 +375,16 @@ bool parse(std::string_view value, Target *out, std::string *error)
 bool send(const Target &t, std::string_view helo_name, std::string_view recipient_address,
           std::string_view letter, int deadline_seconds, std::string *why)
 {
-	// Nothing that would end a command line early, or the address.
-	for (std::string_view v : {helo_name, recipient_address})
-		if (v.empty() || v.find_first_of("<> \r\n") != v.npos) {
-			*why = "cannot be put in a command: " + clean(v);
-			return false;
-		}
+	if (!usable(helo_name) || !usable(recipient_address)) {
+		*why = "cannot be put in a command: " + clean(helo_name) + " " +
+		       clean(recipient_address);
+		return false;
+	}
 	Session s;
 	s.seconds = deadline_seconds;
 	s.deadline = Clock::now() + std::chrono::seconds(deadline_seconds);
-
-	// Every address of the host, IPv4 and IPv6 alike, also where the host
-	// has no address of that family but the loopback.
-	addrinfo hints = {};
-	hints.ai_family = AF_UNSPEC;
-	hints.ai_socktype = SOCK_STREAM;
-	hints.ai_flags = AI_NUMERICSERV;
-	addrinfo *found = nullptr;
-	std::string where = "connect to " + t.host + " port " + t.port + ": ";
-	if (int rc = ::getaddrinfo(t.host.c_str(), t.port.c_str(), &hints, &found)) {
-		*why = where + (rc == EAI_SYSTEM ? std::strerror(errno) : ::gai_strerror(rc));
+	if (!connect_to(t, s, why))
 		return false;
-	}
-	std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)> list(found, ::freeaddrinfo);
-	int err = 0;
-	for (const addrinfo *a = found; a != nullptr && s.fd < 0 && err >= 0; a = a->ai_next)
-		s.fd = connect_one(a, s.deadline, &err);
-	if (s.fd < 0) {
-		*why = where + (err < 0 ? late(s) : std::strerror(err));
-		return false;
-	}
 	Socket sock(s.fd);
 
 	// Sends command (none for the greeting) and reads the reply; false with
@@ -397,13 +411,10 @@ bool send(const Target &t, std::string_view helo_name, std::string_view recipien
 	std::string helo(helo_name), to(recipient_address);
 	if (!ask("greeting", "", 2))
 		return false;
-	if (!ask("EHLO", "EHLO " + helo + "\r\n", 2)) {
-		if (code / 100 != 5)
-			return give_up();
-		if (!ask("HELO", "HELO " + helo + "\r\n", 2))
-			return give_up();
-	}
-	if (!ask("MAIL FROM", "MAIL FROM:<>\r\n", 2) ||
+	// A server that does not know EHLO refuses it with 5xx.
+	bool greeted = ask("EHLO", "EHLO " + helo + "\r\n", 2) ||
+	               (code / 100 == 5 && ask("HELO", "HELO " + helo + "\r\n", 2));
+	if (!greeted || !ask("MAIL FROM", "MAIL FROM:<>\r\n", 2) ||
 	    !ask("RCPT TO", "RCPT TO:<" + to + ">\r\n", 2) || !ask("DATA", "DATA\r\n", 3))
 		return give_up();
 	if (!ask("end of data", data_of(letter), 2))
