@@ -61,6 +61,14 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 				return false;
 			}
 			o.sendmail = optarg;
+			o.smtp.reset();
+			if (smtp::is_target(optarg)) {
+				std::string why;
+				if (!smtp::parse(optarg, &o.smtp.emplace(), &why)) {
+					*error = "-S " + std::string(optarg) + ": " + why;
+					return false;
+				}
+			}
 			break;
 		}
 	}

@@ -49,6 +49,7 @@
 #include "mailname.h"
 #include "regular.h"
 #include "sitepaths.h"
+#include "smtp.h"
 #include "state.h"
 #include "submit.h"
 #include "thresholds.h"
@@ -265,7 +266,10 @@ void look(Run &run, const passwd &pw)
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	if (submit::run(run.opt.sendmail, args, text, &why)) {
+	bool sent = run.opt.smtp ? smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname,
+	                                      text, 300, &why)
+	                         : submit::run(run.opt.sendmail, args, text, &why);
+	if (sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
 		return;
@@ -357,7 +361,7 @@ int main(int argc, char *argv[])
 	if (!read_template(&run.tmpl, &run.status))
 		return run.status;
 	run.mailname = mailname::lookup(site::mailname_file);
-	if (!run.opt.dry_run && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
+	if (!run.opt.dry_run && !run.opt.smtp && ::access(run.opt.sendmail.c_str(), X_OK) != 0) {
 		fault(run.opt.sendmail, std::strerror(errno));
 		return EX_UNAVAILABLE;
 	}

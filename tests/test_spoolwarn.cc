@@ -345,6 +345,11 @@ TEST_P(Line, Parse)
 	EXPECT_EQ(o.thresholds, c.thresholds);
 	EXPECT_EQ(o.dry_run, c.dry_run);
 	EXPECT_EQ(o.sendmail, c.sendmail);
+	// A value that names an SMTP server is read as one, and only such.
+	EXPECT_EQ(o.smtp.has_value(), std::string_view(c.sendmail).starts_with("smtp:"));
+	if (o.smtp) {
+		EXPECT_EQ(o.smtp->host + " " + o.smtp->port, "::1 2525");
+	}
 }
 
 INSTANTIATE_TEST_SUITE_P(Cmdline, Line, testing::Values(
@@ -356,6 +361,9 @@ INSTANTIATE_TEST_SUITE_P(Cmdline, Line, testing::Values(
 	LineCase{{"-p"}, "option -p needs a value", {}, false, ""},
 	LineCase{{"-S"}, "option -S needs a value", {}, false, ""},
 	LineCase{{"-S", ""}, "option -S needs a value", {}, false, ""},
+	LineCase{{"-S", "smtp:[::1]:2525"}, nullptr, {90}, false, "smtp:[::1]:2525"},
+	LineCase{{"-S", "smtp:host:0"}, "-S smtp:host:0: PORT must be a whole number from 1 to 65535",
+	         {}, false, ""},
 	LineCase{{"-p", "0"}, "-p 0: each PERCENT must be a whole number from 1 to 100", {},
 	         false, ""},
 	LineCase{{"-p", "101"}, "-p 101: each PERCENT must be a whole number from 1 to 100", {},

@@ -11,8 +11,11 @@
 #ifndef SPOOLWARN_CMDLINE_H
 #define SPOOLWARN_CMDLINE_H
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "smtp.h"
 
 namespace cmdline {
 
@@ -20,6 +23,7 @@ struct Options {
 	bool dry_run = false;                        // -n
 	std::vector<int> thresholds = {90};          // -p, ascending, no duplicates
 	std::string sendmail = "/usr/sbin/sendmail"; // -S
+	std::optional<smtp::Target> smtp;            // -S smtp:...: SMTP instead
 	bool help = false;
 	bool version = false;
 };

@@ -14,7 +14,9 @@
 # sendmail hands the letter to postdrop, pickup and cleanup take it, and
 # local(8) delivers it into /var/mail/alice, addressed to and from the mail
 # name and with the null sender (Return-Path: <>); bob gets none (his would be
-# refused) and is recorded. A second run sends nothing.
+# refused) and is recorded. A second run sends nothing. Then, afresh, the
+# same letter over SMTP (-S smtp:[127.0.0.1]:PORT) with no postdrop group:
+# smtpd takes it with the null sender (Return-Path: <>).
 . "$(dirname "$0")/lib.sh"
 
 if [ "${1-}" = inside ]; then
@@ -71,6 +73,29 @@ if [ "${1-}" = inside ]; then
 	[ "$(grep -c '^Subject: Your mailbox is' /var/mail/alice)" = 1 ] ||
 		fail "more than one letter in /var/mail/alice"
 	echo "ok: a second run sends nothing"
+
+	# Over SMTP, as the shipped unit sends: nobody with no extra group, the
+	# whole system read-only, the letter handed to smtpd on the loopback
+	# address. The mailbox and the state go back to before the first letter,
+	# and the host is named mx.example.org (the letters' domain), in a UTS
+	# namespace of its own.
+	truncate -s 19000 /var/mail/alice
+	rm /var/lib/spoolwarn/state
+	unshare -m -u --propagation private sh -c '
+		hostname mx.example.org && mount -o remount,bind,ro / || exit 99
+		umask 077
+		exec setpriv --reuid=65534 --regid=65534 --clear-groups --no-new-privs \
+			"$1/bin/spoolwarn" -S "smtp:[127.0.0.1]:2527"
+	' sh "$WORK" || fail "spoolwarn -S smtp:[127.0.0.1]:2527 failed with status $?"
+	wait_for 60 grep -q '^Subject: Your mailbox is 95% full$' /var/mail/alice ||
+		fail "no letter over SMTP in /var/mail/alice: $(tail -n 20 "$WORK/postfix/maillog")"
+	headers=$(sed '/^$/q' /var/mail/alice)
+	expect "over SMTP, with the null sender" '^Return-Path: <>$' "$headers"
+	expect "taken by smtpd" 'by mx\.example\.org \(Postfix\) with ESMTP' "$headers"
+	expect "addressed to alice" '^To: alice@' "$headers"
+	[ "$(grep -c 'spoolwarn\[[0-9]*\]: sent: login=alice' "$WORK/syslog")" = 2 ] ||
+		fail "spoolwarn did not log the letter sent over SMTP: $(cat "$WORK/syslog")"
+	expect "recorded" '^90 alice$' "$(cat /var/lib/spoolwarn/state)"
 	exit 0
 fi
 
