@@ -176,6 +176,13 @@ private:
 				}
 			}
 		}
+		// Hang up cleanly: what the client sends meanwhile is read, so
+		// the close never turns into a reset.
+		::shutdown(c, SHUT_WR);
+		pollfd q = {c, POLLIN, 0};
+		char buf[4096];
+		while (::poll(&q, 1, 2000) == 1 && ::recv(c, buf, sizeof buf, 0) > 0) {
+		}
 		::close(c);
 	}
 
