@@ -6,9 +6,9 @@
 # Exim, unpacked from Debian's exim4-daemon-light, runs as root in private
 # mount, network and PID namespaces with a test configuration shaped like
 # Debian's: the ACL example included through CHECK_RCPT_LOCAL_ACL_FILE in
-# the RCPT ACL, followed by "verify = recipient"; the router example first
-# among the routers, then the system aliases, the users' .forward files and
-# local delivery into /var/mail. boxpolicy is started per connection by
+# the RCPT ACL, followed by "verify = recipient"; the system aliases, the
+# users' .forward files, then the router example where its opening comment
+# puts it, then local delivery into /var/mail. boxpolicy is started per connection by
 # systemd-socket-activate on 127.0.0.1:10032, the examples' default, as
 # nobody. SMTP on Exim's standard input (exim -bs), from a remote address,
 # delivering at once: a recipient over the limit is refused at RCPT (552
@@ -245,8 +245,6 @@ acl_check_rcpt:
   deny message = relay not permitted
 
 begin routers
-.include $SRC/policy/exim4-boxpolicy.router
-
 elsewhere:
   driver = redirect
   domains = ! +local_domains
@@ -268,6 +266,8 @@ userforward:
   allow_filter
   forbid_filter_run
   forbid_filter_reply
+
+.include $SRC/policy/exim4-boxpolicy.router
 
 local_user:
   driver = accept
