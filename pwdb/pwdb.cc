@@ -416,12 +416,22 @@ bool store(DBM *db, std::string_view key, const std::string &value, const passwd
 	return r >= 0;
 }
 
-int build(const std::string &file)
+// Whether the file at path is still the one st describes: the same file,
+// not written since.
+bool unchanged(const std::string &path, const struct stat &st)
 {
-	if (int status = readable(file); status != EX_OK)
-		return status;
-	if (!lock_and_clean(file, folder_of(file)))
-		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
+	struct stat now = {};
+	return ::stat(path.c_str(), &now) == 0 && now.st_dev == st.st_dev &&
+	       now.st_ino == st.st_ino && now.st_size == st.st_size &&
+	       now.st_mtim.tv_sec == st.st_mtim.tv_sec &&
+	       now.st_mtim.tv_nsec == st.st_mtim.tv_nsec &&
+	       now.st_ctim.tv_sec == st.st_ctim.tv_sec && now.st_ctim.tv_nsec == st.st_ctim.tv_nsec;
+}
+
+// One build from FILE as it is now, the lock held; *changed tells whether
+// FILE was replaced or written while it was read.
+int build_once(const std::string &file, bool *changed)
+{
 	// Opened only now, holding the lock: what is read is what is published
 	// unless a later builder, which reads a later file, replaces it.
 	static account::flat::Reader reader;
@@ -482,6 +492,24 @@ int build(const std::string &file)
 	else
 		(void)sync_path(folder_of(file).c_str(), O_DIRECTORY);
 	remove_temporaries();
+	*changed = status == EX_OK && !unchanged(file, st);
+	return status;
+}
+
+// Builds FILE's database. A FILE changed during a build is read again, a
+// few times at most: a tool that writes it twice in a row (adduser) may
+// change it while the build that its first write started still runs, and
+// the watch that started it would not start another for that change.
+int build(const std::string &file)
+{
+	if (int status = readable(file); status != EX_OK)
+		return status;
+	if (!lock_and_clean(file, folder_of(file)))
+		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
+	int status = EX_OK;
+	bool changed = true;
+	for (int tries = 0; changed && tries < 5 && status == EX_OK; tries++)
+		status = build_once(file, &changed);
 	return status;
 }
 

@@ -16,7 +16,8 @@
 #            private folder, and no mode is set by name
 #   lock     builds killed mid-way leave temporaries that the next build
 #            removes; builds of one file take turns on FILE.pwdb.lock, and
-#            one that waited for it reads FILE as it is then
+#            one that waited for it reads FILE as it is then; a FILE changed
+#            during a build is read again
 #   planted  as root, in a folder of mode 1777: links that another user
 #            plants at every name known in advance, or as soon as a build
 #            makes one, change nothing outside the folder; nor, in a folder
@@ -319,6 +320,19 @@ lock)
 	wait $pid || fail "the build that waited: $(cat out)"
 	expect 0 "$pwdb" -c passwd
 	[ "$(wc -l < out)" = 0 ] || fail "a build that waited published an older file: $(head -3 out)"
+	# A file replaced while a build reads it (held before its first rename)
+	# is read again: the database follows the file as it is at the end.
+	if command -v strace > /dev/null; then
+		head -n 50 passwd > passwd.new
+		strace -f -o /dev/null -e trace=rename -e inject=rename:delay_enter=1500000:when=1 \
+			"$real" passwd > out 2>&1 &
+		pid=$!
+		sleep 0.5
+		mv passwd.new passwd
+		wait $pid || fail "the build during which the file changed: $(cat out)"
+		expect 0 "$pwdb" -c passwd
+		[ ! -s out ] || fail "a build published the file as it was before it changed: $(head -3 out)"
+	fi
 	;;
 planted)
 	[ "$(id -u)" = 0 ] || skip "needs root: links planted by another user for root to follow"
