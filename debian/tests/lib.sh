@@ -86,13 +86,14 @@ settle() {
 }
 
 # smtp FROM TO SUBJECT: one message over SMTP to the mail server on the
-# loopback address; prints the code of the reply that settled it (RCPT's
-# when refused there, else the one after the data).
+# loopback address, from 127.0.0.2 as from another host (Debian's Exim lets
+# 127.0.0.1 relay before its RCPT checks); prints the code of the reply
+# that settled it (RCPT's when refused there, else the one after the data).
 smtp() {
 	python3 - "$@" <<'PY'
 import smtplib, sys
 frm, to, subject = sys.argv[1:4]
-s = smtplib.SMTP("127.0.0.1", 25, timeout=60)
+s = smtplib.SMTP("127.0.0.1", 25, timeout=60, source_address=("127.0.0.2", 0))
 s.ehlo("client.example.net")
 s.mail(frm)
 code, text = s.rcpt(to)

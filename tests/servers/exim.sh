@@ -217,6 +217,7 @@ chown -R 102:102 "$WORK/exim/spool" "$WORK/exim/log"
 # every message waits for a queue run (see delivered).
 cat >"$WORK/exim/exim.conf" <<CONF
 CHECK_RCPT_LOCAL_ACL_FILE = $SRC/policy/exim4-boxpolicy.acl
+BOXPOLICY_ALIASES = $WORK/exim/aliases
 primary_hostname = mx.example.org
 exim_path = $DEBS/exim4-daemon-light/usr/sbin/exim4
 domainlist local_domains = example.org
