@@ -17,10 +17,13 @@
 #   mail         (optional) the spool, one entry a line:
 #                  NAME SIZE [WHEN]  a mailbox of SIZE bytes (sparse), last
 #                                    changed at WHEN (a touch -d date without
-#                                    blanks; default 2001-02-03T04:05:06Z)
-#                  NAME -> TARGET    a symbolic link
+#                                    blanks; default 2001-02-03T04:05:06Z),
+#                                    owned by the account NAME as delivery
+#                                    makes it (by root when there is none)
+#                  NAME -> TARGET    a symbolic link, owned by root
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
-#                  owner NAME UID    NAME's owner (the group stays root)
+#                  owner NAME UID    NAME's owner (the group stays root; a
+#                                    link's own owner: chown -h)
 #   special      (optional) lines "fifo PATH" or "zero PATH": inside the
 #                namespace a FIFO (with no writer) or /dev/zero is bound over
 #                PATH (such as /etc/passwd or /var/mail/.boxquota); the
@@ -68,7 +71,12 @@ if [ -f "$case/database" ]; then
 	fi
 fi
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
-modes= owners=
+# The uid of the account $1 in the case's password lines, or nothing.
+account_uid() {
+	cat "$case/passwd" "$case/database" 2>/dev/null |
+		awk -F: -v name="$1" '$1 == name { print $3; exit }'
+}
+modes= owners= accounts=
 if [ -f "$case/mail" ]; then
 	while read -r name a b; do
 		case "$name" in ''|'#'*) continue ;; esac
@@ -80,12 +88,14 @@ if [ -f "$case/mail" ]; then
 		else
 			truncate -s "$a" "$host/mail/$name"
 			touch -m -d "${b:-2001-02-03T04:05:06Z}" "$host/mail/$name"
+			uid=$(account_uid "$name")
+			[ -n "$uid" ] && accounts="$accounts $uid:$name"
 		fi
 	done < "$case/mail"
 fi
 chmod -R a+rX "$host"
 for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
-for o in $owners; do chown "${o%%:*}" "$host/mail/${o#*:}"; done
+for o in $accounts $owners; do chown -h "${o%%:*}" "$host/mail/${o#*:}"; done
 [ -f "$case/passwd-mode" ] && chmod "$(cat "$case/passwd-mode")" "$host/passwd"
 
 special= bound=

@@ -28,6 +28,11 @@ truncate -s 30000 "$tmp/mail/bob"
 truncate -s 25000 "$tmp/mail/dan"
 truncate -s 21000 "$tmp/mail/erin"
 chmod -R a+rX "$tmp/mail"
+# Owned by their accounts (as connection.py first makes them), as delivery
+# makes mailboxes: boxpolicy counts no other.
+chown 1002 "$tmp/mail/bob"
+chown 1005 "$tmp/mail/dan"
+chown 1006 "$tmp/mail/erin"
 chown 65534 "$tmp/log"
 
 export WRAPPER_LOG="$tmp/log/run" SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}"
