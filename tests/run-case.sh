@@ -21,6 +21,7 @@
 #                                    owned by the account NAME as delivery
 #                                    makes it (by root when there is none)
 #                  NAME -> TARGET    a symbolic link, owned by root
+#                  NAME fifo         a FIFO
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
 #                  owner NAME UID    NAME's owner (the group stays root; a
 #                                    link's own owner: chown -h)
@@ -92,6 +93,8 @@ if [ -f "$case/mail" ]; then
 		mkdir -p "$(dirname "$host/mail/$name")"
 		if [ "$a" = '->' ]; then
 			ln -s "$b" "$host/mail/$name"
+		elif [ "$a" = fifo ]; then
+			mkfifo "$host/mail/$name"
 		else
 			truncate -s "$a" "$host/mail/$name"
 			touch -m -d "${b:-2001-02-03T04:05:06Z}" "$host/mail/$name"
