@@ -2,7 +2,8 @@
 """connection.py ETC MAIL PWDB LOG COMMAND... - one long boxpolicy connection
 while the accounts change, the idle timeout for a client that sends
 nothing and for one that takes no answers, and the time bound of a request
-(-w) for a client that sends a byte at a time, each inside the idle time.
+(-w) for a client that sends a byte at a time, each inside the idle time,
+on a local socket and over TCP.
 
 COMMAND runs boxpolicy (with -i 1, and the options given after it) on a
 sample host whose /etc is ETC and whose /var/mail is MAIL, logging to the
@@ -231,11 +232,42 @@ except BlockingIOError:
 if status != 1 or answer != b"" or not 2.5 <= took <= 6:
     fail(f"a slow policy client: status {status}, answer {answer!r}, after {took:.1f} s")
 logged_since(seen, SLOW + rf"seconds of its first byte: client=local pid={os.getpid()} uid=0$")
+ours.close()
 print(f"ok: a slow policy client: dropped {took:.1f} s after its first byte, logged")
 
-# The same for socketmap lookups, on pipes: the log cannot name the client.
+# The same for socketmap lookups over TCP, as from boxpolicy.socket: the log
+# names the client's address and port.
+listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+ours = socket.create_connection(listener.getsockname())
+theirs, _ = listener.accept()
+listener.close()
+p = subprocess.Popen(command + ["-w", "3"], stdin=theirs, stdout=theirs)
+theirs.close()
 seen = len(log_lines())
-c = Connection("-w", "3")
+first = trickle(send_or_gone, b"12:boxquota bob,", 0.5)
+try:
+    status = p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    p.kill()
+    p.wait()
+    fail("a lookup client that sends a byte at a time is never dropped")
+took = time.monotonic() - first
+try:
+    answer = ours.recv(4096)
+except ConnectionResetError:  # a byte was still on its way when it closed
+    answer = b""
+if status != 1 or answer != b"" or not 2.5 <= took <= 6:
+    fail(f"a slow lookup client: status {status}, answer {answer!r}, after {took:.1f} s")
+port = ours.getsockname()[1]
+logged_since(seen, SLOW + rf"seconds of its first byte: client=127\.0\.0\.1:{port}$")
+ours.close()
+print(f"ok: a slow lookup client over TCP: dropped {took:.1f} s after its first byte, logged")
+
+# The bound is per request: requests that each take 1 s, one after the
+# other, are all answered under -w 2 (bob is no longer limited by now).
+c = Connection("-w", "2")
 
 
 def write_or_gone(b):
@@ -243,17 +275,6 @@ def write_or_gone(b):
     c.p.stdin.flush()
 
 
-first = trickle(write_or_gone, b"12:boxquota bob,", 0.5)
-status = c.end(10)
-took = time.monotonic() - first
-if status != 1 or c.p.stdout.read() != b"" or not 2.5 <= took <= 6:
-    fail(f"a slow lookup client: status {status} after {took:.1f} s")
-logged_since(seen, SLOW + r"seconds of its first byte: client=local$")
-print(f"ok: a slow lookup client: dropped {took:.1f} s after its first byte, logged")
-
-# The bound is per request: requests that each take 1 s, one after the
-# other, are all answered under -w 2 (bob is no longer limited by now).
-c = Connection("-w", "2")
 for n in range(3):
     piece = len(REQUEST) // 4 + 1
     for i in range(0, len(REQUEST), piece):
