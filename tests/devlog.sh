@@ -11,6 +11,8 @@
 #                           urandom and tty into DIR and DIR over /dev
 #   devlog_wait FILE COUNT  waits up to 5 s for FILE to hold COUNT lines
 #                           (messages arrive after their sender may end)
+# syslogd.py is beside this file, in the tests folder the sourcing script
+# is in or under.
 devlog_here=$(cd "$(dirname "$0")" && pwd)
 while [ ! -f "$devlog_here/syslogd.py" ] && [ "$devlog_here" != / ]; do
 	devlog_here=$(dirname "$devlog_here")
@@ -23,6 +25,7 @@ devlog_start()
 	ln -sf /proc/self/fd "$1/fd"
 	: >"$2"
 	python3 "$devlog_here/syslogd.py" "$2" "$1/log" &
+	# shellcheck disable=SC2034 # for the caller
 	DEVLOG_PID=$!
 	devlog_n=0
 	while [ ! -S "$1/log" ] && [ $devlog_n -lt 100 ]; do sleep 0.05; devlog_n=$((devlog_n + 1)); done
