@@ -22,9 +22,17 @@ std::string inet(const sockaddr_storage &ss)
 		return "client=" + std::string(text) + ":" + std::to_string(ntohs(in->sin_port));
 	}
 	const auto *in6 = reinterpret_cast<const sockaddr_in6 *>(&ss);
+	std::string port = std::to_string(ntohs(in6->sin6_port));
+	// An IPv4 client of a dual-stack socket (systemd's ListenStream=PORT)
+	// is named as IPv4.
+	if (IN6_IS_ADDR_V4MAPPED(&in6->sin6_addr)) {
+		if (::inet_ntop(AF_INET, &in6->sin6_addr.s6_addr[12], text, sizeof text) == nullptr)
+			return "client=local";
+		return "client=" + std::string(text) + ":" + port;
+	}
 	if (::inet_ntop(AF_INET6, &in6->sin6_addr, text, sizeof text) == nullptr)
 		return "client=local";
-	return "client=[" + std::string(text) + "]:" + std::to_string(ntohs(in6->sin6_port));
+	return "client=[" + std::string(text) + "]:" + port;
 }
 
 } // namespace

@@ -249,12 +249,18 @@ logged_since(seen, SLOW + rf"seconds of its first byte: client=local pid={os.get
 ours.close()
 print(f"ok: a slow policy client: dropped {took:.1f} s after its first byte, logged")
 
-# The same for socketmap lookups over TCP, as from boxpolicy.socket: the log
-# names the client's address and port.
-listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-listener.bind(("127.0.0.1", 0))
+# The same for socketmap lookups over TCP, as from boxpolicy.socket (which
+# listens on both IPv6 and IPv4): the log names the client's address, as
+# IPv4, and port.
+try:
+    listener = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+    listener.bind(("::", 0))
+except OSError:  # no IPv6 here
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
 listener.listen(1)
-ours = socket.create_connection(listener.getsockname())
+ours = socket.create_connection(("127.0.0.1", listener.getsockname()[1]))
 theirs, _ = listener.accept()
 listener.close()
 p = subprocess.Popen(command + ["-w", "3"], stdin=theirs, stdout=theirs)
