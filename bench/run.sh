@@ -109,17 +109,23 @@ if [ "$(id -u)" = 0 ] && unshare -m --propagation private true 2>/dev/null; then
 
 	# boxpolicy's spool: every 10th account has a mailbox of 1 MB, every
 	# 100th one of 60 MB, over the limit of 50 MB: 1 in 100 is refused.
+	# Each is owned by its account (userI, uid 10000+I), as delivery makes
+	# it: boxpolicy counts no other.
 	pmail=$data/policy-mail
-	if [ ! -f "$pmail/stamp" ]; then
+	if [ "$(cat "$pmail/stamp" 2>/dev/null)" != v2 ]; then
 		rm -rf "$pmail"
 		mkdir -p "$pmail"
 		printf '# bench\n1000\n50000000\n' > "$pmail/.boxquota"
 		(cd "$pmail" && awk 'BEGIN { for (i = 10; i <= 100000; i += 10) if (i % 100) print "user" i }' |
 			xargs truncate -s 1000000 &&
 			awk 'BEGIN { for (i = 100; i <= 100000; i += 100) print "user" i }' |
-			xargs truncate -s 60000000)
+			xargs truncate -s 60000000) &&
+			python3 -c 'import os, sys
+for f in os.listdir(sys.argv[1]):
+    if f.startswith("user"):
+        os.chown(os.path.join(sys.argv[1], f), 10000 + int(f[4:]), 100)' "$pmail"
 		chmod -R a+rX "$pmail"
-		echo v1 > "$pmail/stamp"
+		echo v2 > "$pmail/stamp"
 	fi
 	echo
 	echo "== boxpolicy: RCPT requests on one connection, ${policy_seconds} s a run, $policy_runs runs each"

@@ -5,8 +5,9 @@
 # floor.
 #
 # The host: accounts userI (uid 10000+I), I = 1..N, each with a sparse
-# mailbox of 1,000 bytes under a limit of 10,000 bytes from uid 1000; in
-# the "letters" case every hundredth is at 95% instead. Figures, each the
+# mailbox of 1,000 bytes (its own, as delivery makes it) under a limit of
+# 10,000 bytes from uid 1000; in the "letters" case every hundredth is at
+# 95% instead. Figures, each the
 # median of several runs:
 #   find       find /var/mail -type f > /dev/null
 #   quiet      spoolwarn with nothing due and nothing recorded (the hourly
@@ -33,7 +34,7 @@ cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target spoolwarn > /dev/null
 top=$(pwd)
 data=$top/build/bench-data/spoolwarn/$n
-if [ ! -f "$data/stamp" ]; then
+if [ "$(cat "$data/stamp" 2>/dev/null)" != owned ]; then
 	echo "bench: making $n accounts and mailboxes in $data"
 	rm -rf "$data"
 	mkdir -p "$data/mail" "$data/mail-letters"
@@ -49,6 +50,7 @@ for folder, every in (("mail", 0), ("mail-letters", 100)):
         size = 9500 if every and i % every == 0 else 1000
         with open(os.path.join(data, folder, f"user{i}"), "wb") as box:
             box.truncate(size)
+            os.fchown(box.fileno(), 10000 + i, 100)  # its account's, as delivery makes it
     with open(os.path.join(data, folder, ".boxquota"), "w") as q:
         q.write("# bench\n1000\n10000\n")
 with open(os.path.join(data, "state-recorded"), "w") as s:
@@ -57,7 +59,7 @@ with open(os.path.join(data, "state-recorded"), "w") as s:
         s.write(f"90 {i}\n")
 PY
 	chmod -R a+rX "$data"
-	touch "$data/stamp"
+	echo owned >"$data/stamp"
 fi
 
 # one SPOOL STATE COMMAND...: seconds for COMMAND in a namespace with SPOOL

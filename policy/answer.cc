@@ -3,7 +3,6 @@
 #include "answer.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string_view>
 #include <vector>
 
@@ -68,7 +67,7 @@ std::string refusal(const judge::Verdict &v, bool temporary)
 std::string blind(const judge::Verdict &v)
 {
 	return "warning: cannot examine " + std::string(site::spool_dir) + echo(v.login) + ": " +
-	       std::strerror(v.box.error) +
+	       verdict::reason(v.box.error) +
 	       "; it counts as empty, so the limit is not enforced (logged once per cause)";
 }
 

@@ -3,8 +3,8 @@
 // limit: a Postfix SMTP access policy service, and a socketmap table
 // (boxquota) for Postfix's local delivery and Exim's router.
 //
-// Usage: boxpolicy [-t] [-d CHARS] [-i SECONDS] [-l BYTES] [-r BYTES]
-//                  [-a COUNT] [DOMAIN...]
+// Usage: boxpolicy [-t] [-d CHARS] [-i SECONDS] [-w SECONDS] [-l BYTES]
+//                  [-r BYTES] [-a COUNT] [DOMAIN...]
 //
 // Serves one client connection on standard input and output, as started by
 // Postfix's spawn(8) or by systemd socket activation with Accept=yes. The
@@ -12,8 +12,11 @@
 // letter starts policy delegation requests, each answered with one action
 // line; a digit starts socketmap lookups (netstrings), each answered with
 // one netstring. It ends when the client closes the connection or stays
-// idle past -i seconds (sending nothing, or taking no answer).
-// Faulty input is logged and ends the connection without an answer.
+// idle past -i seconds (sending nothing, or taking no answer). A request
+// or lookup must be whole within -w seconds of its first byte, however
+// its bytes trickle in: past that the client is logged and dropped, so a
+// slow client cannot hold the process. Faulty input is logged and ends the
+// connection without an answer.
 //
 // Refuses to run as root: one line on standard error, exit EX_USAGE. Other
 // command-line mistakes likewise. After start-up standard error is
@@ -34,6 +37,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +51,7 @@
 #include "judge.h"
 #include "netstring.h"
 #include "options.h"
+#include "peer.h"
 #include "request.h"
 #include "verdict.h"
 
@@ -84,12 +89,13 @@ bool write_all(std::string_view out, int idle)
 // How the reading of the next input ended.
 enum class Input { data, end, idle, error };
 
-// Waits up to idle seconds for input and reads what there is into space.
-Input read_some(std::span<char> space, int idle, std::size_t *got)
+// Waits up to wait milliseconds for input and reads what there is into
+// space.
+Input read_some(std::span<char> space, int wait, std::size_t *got)
 {
 	pollfd p{STDIN_FILENO, POLLIN, 0};
 	for (;;) {
-		int ready = ::poll(&p, 1, idle * 1000);
+		int ready = ::poll(&p, 1, wait);
 		if (ready < 0 && errno == EINTR)
 			continue;
 		if (ready < 0)
@@ -146,13 +152,73 @@ void answer_lookups(netstring::Reader &reader, const options::Options &opt, acco
 	}
 }
 
+using Clock = std::chrono::steady_clock;
+
+// The clock of the request under way: it starts at the read that brought
+// the request's first byte and stops when the request is answered.
+class RequestClock {
+public:
+	explicit RequestClock(int seconds) : bound_(std::chrono::seconds(seconds)) {}
+
+	// After input was read at when and what was whole answered: starts the
+	// clock for a request begun (inside) and not yet timed, stops it when
+	// answered and nothing more is held.
+	void update(bool answered, bool inside, Clock::time_point when)
+	{
+		if (answered)
+			timing_ = false;
+		if (inside && !timing_) {
+			timing_ = true;
+			began_ = when;
+		}
+		if (!inside)
+			timing_ = false;
+	}
+
+	// How long to wait for more input, in milliseconds: idle seconds, or
+	// less when the request's time ends first (then *bounded is set); 0
+	// when it has ended.
+	int wait(int idle, bool *bounded) const
+	{
+		*bounded = false;
+		long long ms = idle * 1000LL;
+		if (timing_) {
+			auto left = std::chrono::ceil<std::chrono::milliseconds>(began_ + bound_ -
+			                                                         Clock::now());
+			if (left.count() <= ms) {
+				ms = std::max<long long>(left.count(), 0);
+				*bounded = true;
+			}
+		}
+		return static_cast<int>(ms);
+	}
+
+private:
+	std::chrono::seconds bound_;
+	bool timing_ = false;
+	Clock::time_point began_;
+};
+
+// Logs a client dropped for a request not whole within its time.
+void log_slow(const options::Options &opt)
+{
+	syslog(LOG_WARNING,
+	       "warning: closing the connection without an answer: request not complete "
+	       "within %d seconds of its first byte: %s",
+	       opt.request_time, peer::name().c_str());
+}
+
 // Answers requests from reader (a policy or a netstring reader) until the
-// connection ends, starting with the bytes already read; the exit status.
+// connection ends, starting with the bytes already read (at start); the
+// exit status.
 template <class Reader, class Answer>
-int converse(Reader &reader, std::string_view first, const options::Options &opt, Answer answer_all)
+int converse(Reader &reader, std::string_view first, Clock::time_point start,
+             const options::Options &opt, Answer answer_all)
 {
 	accounts::System boxes;
 	std::string out;
+	RequestClock clock(opt.request_time);
+	Clock::time_point last_read = start;
 	using Fault = decltype(reader.fault());
 	auto log_fault = [&] {
 		syslog(LOG_WARNING, "%s", answer::fault(reader.fault(), opt.limits).c_str());
@@ -161,6 +227,7 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 	             [&](Reader &r) { answer_all(r, opt, boxes, out); });
 	for (;;) {
 		answer_all(reader, opt, boxes, out);
+		clock.update(!out.empty(), reader.inside(), last_read);
 		// Every complete request held is answered at once, in one write.
 		if (!out.empty()) {
 			if (!write_all(out, opt.idle)) {
@@ -174,9 +241,16 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 			log_fault();
 			return 1;
 		}
+		bool bounded = false;
+		int wait = clock.wait(opt.idle, &bounded);
+		if (bounded && wait == 0) {
+			log_slow(opt);
+			return 1;
+		}
 		std::size_t got = 0;
-		switch (read_some(reader.space(), opt.idle, &got)) {
+		switch (read_some(reader.space(), wait, &got)) {
 		case Input::data:
+			last_read = Clock::now();
 			reader.filled(got);
 			break;
 		case Input::end:
@@ -186,6 +260,10 @@ int converse(Reader &reader, std::string_view first, const options::Options &opt
 			log_fault();
 			return 1;
 		case Input::idle:
+			if (bounded) {
+				log_slow(opt);
+				return 1;
+			}
 			if (!reader.inside())
 				return 0;
 			syslog(LOG_WARNING,
@@ -207,7 +285,7 @@ int serve(const options::Options &opt)
 {
 	char first[512];
 	std::size_t got = 0;
-	switch (read_some(first, opt.idle, &got)) {
+	switch (read_some(first, opt.idle * 1000, &got)) {
 	case Input::data:
 		break;
 	case Input::end:
@@ -217,13 +295,14 @@ int serve(const options::Options &opt)
 		syslog(LOG_WARNING, "warning: read from the client: %s", std::strerror(errno));
 		return 1;
 	}
+	Clock::time_point now = Clock::now();
 	std::string_view start(first, got);
 	if (netstring::starts(first[0])) {
 		netstring::Reader reader(opt.limits.line_max);
-		return converse(reader, start, opt, answer_lookups);
+		return converse(reader, start, now, opt, answer_lookups);
 	}
 	request::Reader reader(opt.limits);
-	return converse(reader, start, opt, answer_requests);
+	return converse(reader, start, now, opt, answer_requests);
 }
 
 } // namespace

@@ -80,7 +80,7 @@ Verdict judge_login(std::string_view login, std::string_view state, std::string_
 	v.state = state;
 	v.recipient = recipient;
 	v.login = pw->pw_name;
-	v.box = verdict::judge(*pw, incoming);
+	v.box = verdict::judge(*pw, incoming, verdict::Look::owned);
 	v.over = v.box.over;
 	return v;
 }

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -17,21 +18,22 @@
 
 namespace options {
 
-const char usage[] = "usage: boxpolicy [-t] [-d CHARS] [-i SECONDS] [-l BYTES] [-r BYTES]"
-                     " [-a COUNT] [DOMAIN...]\n"
+const char usage[] = "usage: boxpolicy [-t] [-d CHARS] [-i SECONDS] [-w SECONDS] [-l BYTES]"
+                     " [-r BYTES] [-a COUNT] [DOMAIN...]\n"
                      "       boxpolicy --help | --version\n";
 
 const char help[] =
     "Answer Postfix's SMTP access policy requests on standard input and output:\n"
     "refuse mail that would take a system mailbox over the site's limit.\n"
     "\n"
-    "  DOMAIN...                 judge only recipients at these domains (default: any)\n"
-    "  -d, --delimiter=CHARS     an address extension starts at any of CHARS\n"
-    "  -t, --temporary           refuse with 452 4.2.2 instead of 552 5.2.2\n"
-    "  -i, --idle=SECONDS        drop a client that is idle this long (default 300)\n"
-    "  -l, --line-max=BYTES      longest request line, 8192 to 65536 (default 16384)\n"
-    "  -r, --request-max=BYTES   largest request, line-max to 1048576 (default 65536)\n"
-    "  -a, --attributes-max=N    most attributes in a request, 1 to 4096 (default 256)\n"
+    "  DOMAIN...                   judge only recipients at these domains (default: any)\n"
+    "  -d, --delimiter=CHARS       an address extension starts at any of CHARS\n"
+    "  -t, --temporary             refuse with 452 4.2.2 instead of 552 5.2.2\n"
+    "  -i, --idle=SECONDS          drop a client that is idle this long (default 300)\n"
+    "  -w, --request-time=SECONDS  drop a client whose request takes longer (default 10)\n"
+    "  -l, --line-max=BYTES        longest request line, 8192 to 65536 (default 16384)\n"
+    "  -r, --request-max=BYTES     largest request, line-max to 1048576 (default 65536)\n"
+    "  -a, --attributes-max=N      most attributes in a request, 1 to 4096 (default 256)\n"
     "      --help, --version\n";
 
 namespace {
@@ -42,6 +44,7 @@ const option long_options[] = {
     {"delimiter", required_argument, nullptr, 'd'},
     {"temporary", no_argument, nullptr, 't'},
     {"idle", required_argument, nullptr, 'i'},
+    {"request-time", required_argument, nullptr, 'w'},
     {"line-max", required_argument, nullptr, 'l'},
     {"request-max", required_argument, nullptr, 'r'},
     {"attributes-max", required_argument, nullptr, 'a'},
@@ -78,12 +81,22 @@ std::string lower(std::string_view s)
 	return out;
 }
 
-// Takes one numeric option (-i, -l, -r, -a) into *o; -r goes to
+// The range of each numeric option.
+struct Range {
+	int option;
+	long long low, high;
+};
+constexpr Range ranges[] = {
+    {'i', 1, 86400}, {'w', 1, 3600}, {'l', 8192, 65536}, {'r', 8192, 1048576}, {'a', 1, 4096},
+};
+
+// Takes one numeric option (-i, -w, -l, -r, -a) into *o; -r goes to
 // *request_max, to be checked against -l once both are known.
 bool take_number(int c, Options *o, long long *request_max, std::string *error)
 {
-	long long low = c == 'i' ? 1 : c == 'a' ? 1 : 8192;
-	long long high = c == 'i' ? 86400 : c == 'a' ? 4096 : c == 'l' ? 65536 : 1048576;
+	const Range *range = std::find_if(std::begin(ranges), std::end(ranges),
+	                                  [c](const Range &r) { return r.option == c; });
+	long long low = range->low, high = range->high;
 	long long n = 0;
 	std::string why;
 	if (!number(optarg, low, high, &n, &why)) {
@@ -92,6 +105,8 @@ bool take_number(int c, Options *o, long long *request_max, std::string *error)
 	}
 	if (c == 'i')
 		o->idle = static_cast<int>(n);
+	else if (c == 'w')
+		o->request_time = static_cast<int>(n);
 	else if (c == 'l')
 		o->limits.line_max = static_cast<std::size_t>(n);
 	else if (c == 'a')
@@ -135,8 +150,9 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 	long long request_max = -1;
 	optind = 0; // full reinitialisation, so parse may be called again
 	opterr = 0;
-	for (int c; (c = getopt_long(argc, argv, "+:d:ti:l:r:a:", long_options, nullptr)) != -1;) {
-		bool numeric = c == 'i' || c == 'l' || c == 'r' || c == 'a';
+	for (int c;
+	     (c = getopt_long(argc, argv, "+:d:ti:w:l:r:a:", long_options, nullptr)) != -1;) {
+		bool numeric = c == 'i' || c == 'w' || c == 'l' || c == 'r' || c == 'a';
 		if (!(numeric ? take_number(c, &o, &request_max, error)
 		              : take_option(c, argv, &o, error)))
 			return false;

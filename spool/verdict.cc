@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "boxquota.h"
 #include "mailbox.h"
@@ -17,7 +18,7 @@ namespace verdict {
 namespace {
 
 // Examines pw's mailbox into v; the rest of v is left to the caller.
-void measure(const passwd &pw, long long incoming, Verdict &v)
+void measure(const passwd &pw, long long incoming, Look look, Verdict &v)
 {
 	v.uid = static_cast<int>(pw.pw_uid); // compared as a signed 32-bit id
 	v.incoming = incoming > 0 ? incoming : 0;
@@ -28,7 +29,8 @@ void measure(const passwd &pw, long long incoming, Verdict &v)
 		v.error = ENAMETOOLONG;
 		return;
 	}
-	mailbox::Status box = mailbox::examine(path);
+	mailbox::Status box =
+	    look == Look::owned ? mailbox::examine_owned(path, pw.pw_uid) : mailbox::examine(path);
 	if (!box.known) {
 		v.error = box.error != 0 ? box.error : EIO;
 		return;
@@ -38,6 +40,15 @@ void measure(const passwd &pw, long long incoming, Verdict &v)
 }
 
 } // namespace
+
+const char *reason(int error)
+{
+	if (error == not_owned)
+		return "not a regular file owned by its account";
+	if (error == foreign_link)
+		return "a symbolic link not owned by root";
+	return std::strerror(error);
+}
 
 int rule_size(long long size)
 {
@@ -49,10 +60,10 @@ long long saturated_sum(long long a, long long b)
 	return b > LLONG_MAX - a ? LLONG_MAX : a + b;
 }
 
-Verdict judge(const passwd &pw, long long incoming)
+Verdict judge(const passwd &pw, long long incoming, Look look)
 {
 	Verdict v;
-	measure(pw, incoming, v);
+	measure(pw, incoming, look, v);
 	v.over = OverMailLimit(v.uid, rule_size(saturated_sum(v.size, v.incoming))) != 0;
 	v.limit = Limit{MinLimitUid(), MailLimit()};
 	return v;
@@ -61,7 +72,7 @@ Verdict judge(const passwd &pw, long long incoming)
 Verdict judge(const passwd &pw, long long incoming, Limit proposed)
 {
 	Verdict v;
-	measure(pw, incoming, v);
+	measure(pw, incoming, Look::any, v);
 	v.limit = proposed;
 	v.over = limit::over(proposed.min_uid, proposed.max_size, v.uid,
 	                     rule_size(saturated_sum(v.size, v.incoming))) != 0;

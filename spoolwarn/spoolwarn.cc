@@ -214,13 +214,13 @@ std::vector<std::string> sendmail_args(const std::string &login)
 void look(Run &run, const passwd &pw)
 {
 	std::string login = pw.pw_name;
-	verdict::Verdict v = verdict::judge(pw);
+	verdict::Verdict v = verdict::judge(pw, 0, verdict::Look::owned);
 	auto old = run.marks.find(login);
 	std::vector<int> marked = old != run.marks.end() ? old->second : std::vector<int>{};
 	if (verdict::blind(v)) {
 		// Nothing is known of this mailbox: its marks stay as they are.
 		syslog(LOG_WARNING, "%s%s: cannot be examined: %s", site::spool_dir, login.c_str(),
-		       std::strerror(v.error));
+		       verdict::reason(v.error));
 		return;
 	}
 	thresholds::Step step =

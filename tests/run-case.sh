@@ -20,10 +20,14 @@
 #   mail         (optional) the spool, one entry a line:
 #                  NAME SIZE [WHEN]  a mailbox of SIZE bytes (sparse), last
 #                                    changed at WHEN (a touch -d date without
-#                                    blanks; default 2001-02-03T04:05:06Z)
-#                  NAME -> TARGET    a symbolic link
+#                                    blanks; default 2001-02-03T04:05:06Z),
+#                                    owned by the account NAME as delivery
+#                                    makes it (by root when there is none)
+#                  NAME -> TARGET    a symbolic link, owned by root
+#                  NAME fifo         a FIFO
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
-#                  owner NAME UID    NAME's owner (the group stays root)
+#                  owner NAME UID    NAME's owner (the group stays root; a
+#                                    link's own owner: chown -h)
 #   special      (optional) lines "fifo PATH" or "zero PATH": inside the
 #                namespace a FIFO (with no writer) or /dev/zero is bound over
 #                PATH (such as /etc/passwd or /var/mail/.boxquota); the
@@ -36,6 +40,11 @@
 #   run          UID GID [ARG...]   who runs the program, and its arguments
 #   stdin        (optional) the program's standard input (default /dev/null)
 #   stdout, stderr, status          what it must print and exit with
+#   syslog       (optional) what it must log: extended regular expressions,
+#                one a line, the Nth matching the Nth line the run logged
+#                (as syslogd.py writes them: "<PRI>DATE boxpolicy[PID]: ..."),
+#                and no more lines; the program then runs with a /dev of its
+#                own whose /dev/log is read (devlog.sh)
 # The program runs twice, as UID in a private mount namespace with the case's
 # files bound over /etc/passwd and /var/mail, with TZ=UTC0, and must answer
 # the same both times and leave every file as it was. Needs root: exits 77
@@ -51,10 +60,12 @@ set -u
 bin=$(realpath "$1") case=$(realpath "$2")
 
 . "$(dirname "$0")/skip.sh"
+. "$(dirname "$0")/devlog.sh"
 need_namespace
 
 tmp=$(mktemp -d) || exit 1
-trap 'rm -rf "$tmp"' EXIT
+DEVLOG_PID=
+trap '[ -n "$DEVLOG_PID" ] && kill "$DEVLOG_PID"; rm -rf "$tmp"' EXIT
 chmod 755 "$tmp"
 host=$tmp/host
 mkdir -p "$host/mail" "$tmp/out"
@@ -83,7 +94,12 @@ if [ -f "$case/database" ]; then
 	fi
 fi
 [ -f "$case/boxquota" ] && cp "$case/boxquota" "$host/mail/.boxquota"
-modes= owners=
+# The uid of the account $1 in the case's password lines, or nothing.
+account_uid() {
+	cat "$case/passwd" "$case/database" 2>/dev/null |
+		awk -F: -v name="$1" '$1 == name { print $3; exit }'
+}
+modes= owners= accounts=
 if [ -f "$case/mail" ]; then
 	while read -r name a b; do
 		case "$name" in ''|'#'*) continue ;; esac
@@ -92,15 +108,19 @@ if [ -f "$case/mail" ]; then
 		mkdir -p "$(dirname "$host/mail/$name")"
 		if [ "$a" = '->' ]; then
 			ln -s "$b" "$host/mail/$name"
+		elif [ "$a" = fifo ]; then
+			mkfifo "$host/mail/$name"
 		else
 			truncate -s "$a" "$host/mail/$name"
 			touch -m -d "${b:-2001-02-03T04:05:06Z}" "$host/mail/$name"
+			uid=$(account_uid "$name")
+			[ -n "$uid" ] && accounts="$accounts $uid:$name"
 		fi
 	done < "$case/mail"
 fi
 chmod -R a+rX "$host"
 for m in $modes; do chmod "${m%%:*}" "$host/mail/${m#*:}"; done
-for o in $owners; do chown "${o%%:*}" "$host/mail/${o#*:}"; done
+for o in $accounts $owners; do chown -h "${o%%:*}" "$host/mail/${o#*:}"; done
 [ -f "$case/passwd-mode" ] && chmod "$(cat "$case/passwd-mode")" "$host/passwd"
 
 special= bound=
@@ -122,18 +142,27 @@ stdin=/dev/null
 [ -f "$case/stdin" ] && stdin=$case/stdin
 mkdir "$tmp/log"
 chown "$uid:$gid" "$tmp/log"
-export SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}"
 wrapper=
 if [ -f "$case/wrapper" ]; then
 	wrapper=$(cat "$case/wrapper")
 	command -v "${wrapper%% *}" > /dev/null || skip "${wrapper%% *} is missing"
 	export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0"
 fi
+devlog=
+if [ -f "$case/syslog" ]; then
+	devlog=$tmp/dev
+	command -v python3 >/dev/null || skip "python3 is missing"
+	devlog_start "$devlog" "$tmp/syslog" || { echo "FAIL: the syslog reader did not start"; exit 1; }
+fi
+DEVLOG_LIB=$(realpath "$(dirname "$0")/devlog.sh")
+export SPOOLNAG_WRAPPER="${SPOOLNAG_WRAPPER:-}" DEVLOG_LIB DEVLOG="$devlog"
 for n in 1 2; do
+	[ -n "$devlog" ] && : >"$tmp/syslog"
 	# shellcheck disable=SC2086 # the case's arguments are split on purpose
 	WRAPPER_LOG=$tmp/log/run$n unshare -m --propagation private sh -c '
 		if [ -n "$2" ]; then mount --bind "$2" /etc; else mount --bind "$1/passwd" /etc/passwd; fi &&
 		mount --bind "$1/mail" /var/mail || exit 99
+		if [ -n "$DEVLOG" ]; then . "$DEVLOG_LIB" && devlog_bind "$DEVLOG" || exit 99; fi
 		if [ -n "$7" ]; then
 			mount --bind "$1/../nsswitch.conf" /etc/nsswitch.conf || exit 99
 			while read -r kind path; do
@@ -149,6 +178,11 @@ for n in 1 2; do
 	' sh "$host" "$etc" "$uid" "$gid" "$bin" "${args:-}" "$special" "$bound" "$wrapper" \
 		< "$stdin" > "$tmp/out/stdout$n" 2> "$tmp/out/stderr$n"
 	echo $? > "$tmp/out/status$n"
+	if [ -n "$devlog" ]; then
+		devlog_wait "$tmp/syslog" "$(wc -l <"$case/syslog")"
+		sleep 0.1 # and no more
+		cp "$tmp/syslog" "$tmp/out/syslog$n"
+	fi
 done
 
 fail=0
@@ -163,6 +197,19 @@ for n in 1 2; do
 			fail=1
 		fi
 	done
+	[ -f "$case/syslog" ] || continue
+	if [ "$(wc -l <"$case/syslog")" != "$(wc -l <"$tmp/out/syslog$n")" ]; then
+		echo "FAIL: run $n logged $(wc -l <"$tmp/out/syslog$n") lines, not $(wc -l <"$case/syslog")"
+		fail=1
+	fi
+	i=0
+	while IFS= read -r want; do
+		i=$((i + 1))
+		got=$(sed -n "${i}p" "$tmp/out/syslog$n")
+		printf '%s\n' "$got" | grep -Eq -- "$want" && continue
+		echo "FAIL: log line $i of run $n: want /$want/, got [$got]"
+		fail=1
+	done < "$case/syslog"
 done
 snapshot > "$tmp/after"
 if ! cmp -s "$tmp/before" "$tmp/after"; then

@@ -215,6 +215,7 @@ INSTANTIATE_TEST_SUITE_P(Socketmap, Netstrings, testing::Values(
 	LookupCase{"empty_netstring", "0:,", "malformed"},
 	LookupCase{"tab", "12:boxquota b\tb,", "binary"},
 	LookupCase{"nul", std::string("12:boxquota b\0b,", 16), "binary"},
+	LookupCase{"del", "12:boxquota b\x7f" "b,", "binary"},
 	LookupCase{"at_limit", "16:boxquota abcdefg,", "boxquota|abcdefg;none", 16},
 	LookupCase{"over_limit_at_its_length", "17:", "long_lookup", 16},
 	LookupCase{"endless_zeros", std::string(40, '0'), "long_lookup", 16},

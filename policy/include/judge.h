@@ -17,7 +17,9 @@
 //
 // The accounts come from a Mailboxes the caller provides; the mailbox is
 // measured and judged by verdict::judge (spool/verdict.h), with the
-// message size as the incoming bytes. Single-threaded. Prints and logs
+// message size as the incoming bytes, counted only when it is a regular
+// file of its account (verdict::Look::owned): a file or link another user
+// planted in the spool leaves the mail to the server. Single-threaded. Prints and logs
 // nothing.
 #ifndef POLICY_JUDGE_H
 #define POLICY_JUDGE_H

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: ISC
 // options.h - the command line of boxpolicy.
 //
-//   boxpolicy [-t] [-d CHARS] [-i SECONDS] [-l BYTES] [-r BYTES] [-a COUNT]
-//             [DOMAIN...]
+//   boxpolicy [-t] [-d CHARS] [-i SECONDS] [-w SECONDS] [-l BYTES] [-r BYTES]
+//             [-a COUNT] [DOMAIN...]
 //   boxpolicy --help | --version
 //
 // parse() reads argv with getopt_long (so it uses and resets getopt's global
@@ -22,6 +22,7 @@ struct Options {
 	judge::Settings settings; // DOMAIN... (lower-cased) and -d
 	request::Limits limits;   // -l, -r, -a
 	int idle = 300;           // -i: seconds an idle client is kept
+	int request_time = 10;    // -w: seconds a request may take from its first byte
 	bool temporary = false;   // -t: 452 4.2.2 instead of 552 5.2.2
 	bool help = false;
 	bool version = false;

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <ctime>
 
+#include <sys/types.h>
+
 #include "sitepaths.h"
 
 namespace mailbox {
@@ -23,7 +25,8 @@ bool path(char (&buf)[path_size], const char *login);
 // What one stat of a mailbox gives.
 struct Status {
 	bool known = false;    // the file is there and could be examined
-	int error = 0;         // when not known: the errno of the failed stat
+	int error = 0;         // when not known: the errno of the failed stat,
+	                       // or one of the refusals of examine_owned
 	long long size = 0;    // its size in bytes; 0 when not known
 	std::time_t mtime = 0; // its last modification; 0 when not known
 };
@@ -31,6 +34,18 @@ struct Status {
 // The status of the file path leads to (symbolic links followed), from one
 // stat, so that size and time describe the same file.
 Status examine(const char *path);
+
+// Why examine_owned does not count a file: values that are no errno.
+inline constexpr int not_owned = -1;    // not a regular file of its owner
+inline constexpr int foreign_link = -2; // a symbolic link not owned by root
+
+// The status of path as the refusal side counts it: a regular file owned by
+// owner, reached directly or through a symbolic link owned by root (as
+// Postfix's local(8) follows one into a mailbox); anything else is not
+// known, with error not_owned or foreign_link. A user who may write the
+// spool thus cannot make another user's mailbox look full with a file or
+// link of their own. One lstat, and one stat when path is a link.
+Status examine_owned(const char *path, uid_t owner);
 
 } // namespace mailbox
 

@@ -5,7 +5,9 @@
 // none measures or compares by itself.
 //
 // judge() builds /var/mail/<login> from the account, examines it with one
-// stat (symbolic links followed), and applies the limit rule of boxquota.h
+// stat (symbolic links followed; for the refusal side, Look::owned, only a
+// regular file the account owns counts, through a link only when root owns
+// it: see mailbox::examine_owned), and applies the limit rule of boxquota.h
 // (OverMailLimit) to the mailbox's size plus the bytes a message would add,
 // the sum saturated to the rule's 32-bit sizes so that 2 GiB and more is
 // judged as the largest size, never a wrapped one. A mailbox that cannot be
@@ -25,6 +27,8 @@
 #include <cerrno>
 #include <ctime>
 
+#include "mailbox.h"
+
 namespace verdict {
 
 // Limit values as the limit file gives them: the lowest uid limited and the
@@ -39,12 +43,28 @@ struct Verdict {
 	std::time_t mtime = 0;  // its last modification; 0 unless examined
 	int error = 0;          // 0: examined; ENOENT: there is no mailbox;
 	                        // ENAMETOOLONG: the login is too long for a path;
+	                        // not_owned, foreign_link: not counted (Look::owned);
 	                        // else the errno of the failed stat (EACCES, ...)
 	long long incoming = 0; // bytes the message would add (0 and up)
 	int uid = 0;            // the account's uid as the rule compares it
 	Limit limit;            // the limit judged by
 	bool over = false;      // size + incoming is over the limit for uid
 };
+
+// How the mailbox is looked at. any: whatever the path leads to, as a user
+// sees their own mailbox (spoolnag, the PAM module, spoolstat). owned: only
+// a regular file owned by the account, reached directly or through a link
+// owned by root, so that no other user's file decides a refusal (boxpolicy,
+// spoolwarn); anything else is not examined (error not_owned or
+// foreign_link), so blind.
+enum class Look { any, owned };
+
+using mailbox::foreign_link;
+using mailbox::not_owned;
+
+// The reason error gives, as a log line words it: strerror's text, or
+// what not_owned and foreign_link mean. Static text, never null.
+const char *reason(int error);
 
 // Whether the mailbox could be examined.
 inline bool examined(const Verdict &v)
@@ -60,8 +80,8 @@ inline bool blind(const Verdict &v)
 }
 
 // Judges pw's mailbox under the limit in force (libboxquota), with incoming
-// more bytes (negative counts as 0).
-Verdict judge(const passwd &pw, long long incoming = 0);
+// more bytes (negative counts as 0), looked at as look says.
+Verdict judge(const passwd &pw, long long incoming = 0, Look look = Look::any);
 
 // The same under proposed limit values instead of the configured ones.
 Verdict judge(const passwd &pw, long long incoming, Limit proposed);

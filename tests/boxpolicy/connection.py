@@ -1,10 +1,13 @@
 # SPDX-License-Identifier: ISC
-"""connection.py ETC MAIL PWDB COMMAND... - one long boxpolicy connection
-while the accounts change, and the idle timeout for a client that sends
-nothing and for one that takes no answers.
+"""connection.py ETC MAIL PWDB LOG COMMAND... - one long boxpolicy connection
+while the accounts change, the idle timeout for a client that sends
+nothing and for one that takes no answers, and the time bound of a request
+(-w) for a client that sends a byte at a time, each inside the idle time,
+on a local socket and over TCP.
 
-COMMAND runs boxpolicy (with -i 1) on a sample host whose /etc is ETC and
-whose /var/mail is MAIL; this script changes the files in those folders
+COMMAND runs boxpolicy (with -i 1, and the options given after it) on a
+sample host whose /etc is ETC and whose /var/mail is MAIL, logging to the
+file LOG (one message a line); this script changes the files in those folders
 between requests, as the account tools and pwdb do (a new file renamed into
 place, a database rebuilt or removed, a line appended), and checks that
 every answer follows the files as they are at that moment, while the limit
@@ -12,13 +15,14 @@ stays what it was when the connection began. Prints one "ok:" line per
 check; exit status 1 at the first failure.
 """
 import os
+import re
 import socket
 import subprocess
 import sys
 import time
 
-etc, mail, pwdb = sys.argv[1:4]
-command = sys.argv[4:]
+etc, mail, pwdb, log = sys.argv[1:5]
+command = sys.argv[5:]
 accounts = {
     "root": 0, "nobody": 65534,
     "bob": 1002,  # mailbox 30000: over the limit of 20000
@@ -56,8 +60,9 @@ def fail(text):
 
 
 class Connection:
-    def __init__(self):
-        self.p = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
+    def __init__(self, *options):
+        self.p = subprocess.Popen(command + list(options), stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE)
 
     def ask(self, login):
         req = ("request=smtpd_access_policy\nprotocol_state=RCPT\n"
@@ -160,3 +165,149 @@ except subprocess.TimeoutExpired:
 if status != 1:
     fail(f"a client that takes no answers: exit status {status}")
 print("ok: a client that takes no answers: dropped, status 1")
+
+
+def log_lines():
+    with open(log, encoding="utf-8", errors="replace") as f:
+        return f.read().splitlines()
+
+
+def logged_since(count, pattern):
+    """Waits up to 2 s for a line after the first count matching pattern."""
+    deadline = time.monotonic() + 2
+    while True:
+        new = log_lines()[count:]
+        if any(re.search(pattern, line) for line in new):
+            return
+        if time.monotonic() > deadline:
+            fail(f"no log line /{pattern}/ in {new!r}")
+        time.sleep(0.05)
+
+
+def trickle(send, data, pause):
+    """Sends data a byte at a time, pause seconds apart, until it is all
+    sent or the other end is gone; the time of the first byte."""
+    first = time.monotonic()
+    for i in range(len(data)):
+        try:
+            send(data[i:i + 1])
+        except (BrokenPipeError, ConnectionResetError):
+            break
+        time.sleep(pause)
+    return first
+
+
+REQUEST = (b"request=smtpd_access_policy\nprotocol_state=RCPT\n"
+           b"recipient=bob@example.org\nsize=0\n\n")
+SLOW = r"warning: closing the connection without an answer: request not complete within 3 "
+
+def answered(sock, request, end):
+    """Sends a whole request and reads its answer, which ends with end: the
+    program is up and reading, so that its time can be measured."""
+    sock.sendall(request)
+    answer = b""
+    while not answer.endswith(end):
+        got = sock.recv(4096)
+        if not got:
+            fail(f"connection closed after {answer!r}")
+        answer += got
+
+
+# A policy client on a socket that, after a request answered, sends a byte
+# every half second, inside the idle time (-i 1) each time, is dropped 3 s
+# (-w 3) after the first byte of its second request, unanswered, and the log
+# names it.
+ours, theirs = socket.socketpair()
+p = subprocess.Popen(command + ["-w", "3"], stdin=theirs, stdout=theirs)
+theirs.close()
+answered(ours, REQUEST, b"\n\n")
+seen = len(log_lines())
+
+
+def send_or_gone(b):
+    if p.poll() is not None:
+        raise BrokenPipeError
+    ours.sendall(b)
+
+
+first = trickle(send_or_gone, REQUEST, 0.5)
+try:
+    status = p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    p.kill()
+    p.wait()
+    fail("a client that sends a byte at a time is never dropped")
+took = time.monotonic() - first
+ours.setblocking(False)
+try:
+    answer = ours.recv(4096)
+except (BlockingIOError, ConnectionResetError):  # nothing, or a byte unread
+    answer = b""
+if status != 1 or answer != b"" or not 2.5 <= took <= 5:
+    fail(f"a slow policy client: status {status}, answer {answer!r}, after {took:.1f} s")
+logged_since(seen, SLOW + rf"seconds of its first byte: client=local pid={os.getpid()} uid=0$")
+ours.close()
+print(f"ok: a slow policy client: dropped {took:.1f} s after its first byte, logged")
+
+# The same for socketmap lookups over TCP, as from boxpolicy.socket (which
+# listens on both IPv6 and IPv4): the log names the client's address, as
+# IPv4, and port.
+try:
+    listener = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    listener.setsockopt(socket.IPPROTO_IPV6, socket.IPV6_V6ONLY, 0)
+    listener.bind(("::", 0))
+except OSError:  # no IPv6 here
+    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    listener.bind(("127.0.0.1", 0))
+listener.listen(1)
+ours = socket.create_connection(("127.0.0.1", listener.getsockname()[1]))
+theirs, _ = listener.accept()
+listener.close()
+p = subprocess.Popen(command + ["-w", "3"], stdin=theirs, stdout=theirs)
+theirs.close()
+answered(ours, b"12:boxquota bob,", b",")
+seen = len(log_lines())
+first = trickle(send_or_gone, b"12:boxquota bob,", 0.5)
+try:
+    status = p.wait(timeout=10)
+except subprocess.TimeoutExpired:
+    p.kill()
+    p.wait()
+    fail("a lookup client that sends a byte at a time is never dropped")
+took = time.monotonic() - first
+try:
+    answer = ours.recv(4096)
+except ConnectionResetError:  # a byte was still on its way when it closed
+    answer = b""
+if status != 1 or answer != b"" or not 2.5 <= took <= 5:
+    fail(f"a slow lookup client: status {status}, answer {answer!r}, after {took:.1f} s")
+port = ours.getsockname()[1]
+logged_since(seen, SLOW + rf"seconds of its first byte: client=127\.0\.0\.1:{port}$")
+ours.close()
+print(f"ok: a slow lookup client over TCP: dropped {took:.1f} s after its first byte, logged")
+
+# The bound is per request: requests that each take 1 s, one after the
+# other, are all answered under -w 2 (bob is no longer limited by now).
+c = Connection("-w", "2")
+
+
+def write_or_gone(b):
+    c.p.stdin.write(b)
+    c.p.stdin.flush()
+
+
+for n in range(3):
+    piece = len(REQUEST) // 4 + 1
+    for i in range(0, len(REQUEST), piece):
+        write_or_gone(REQUEST[i:i + piece])
+        time.sleep(0.25)
+    answer = b""
+    while not answer.endswith(b"\n\n"):
+        got = c.p.stdout.read1(4096)
+        if not got:
+            fail(f"request {n + 1} of 1 s each under -w 2: connection closed")
+        answer += got
+    check(f"request {n + 1} of 1 s under -w 2: answered", answer.decode(), DUNNO)
+c.p.stdin.close()
+if c.end(10) != 0:
+    fail("requests of 1 s each: the connection did not end with status 0")

@@ -72,6 +72,7 @@ grep -q pam_spoolnag /etc/pam.d/common-session || no "pam-auth-update --enable s
 # from the installed template (a line added to it shows it is read), once.
 printf '# test\n100\n1000\n' > /var/mail/.boxquota
 head -c 950 /dev/zero > /var/mail/nobody
+chown 65534 /var/mail/nobody # as delivery makes it: spoolwarn counts no other
 printf '#!/bin/sh\n{ echo "=== $*"; cat; } >> /tmp/letters\n' > /tmp/sendmail
 chmod 755 /tmp/sendmail
 sed -i 's/^From: postmaster$/From: postmaster\nX-Site: installed template/' /etc/spoolwarn/letter

@@ -21,7 +21,8 @@
 # own mailbox is full; once a message to two recipients has taken alice over
 # the limit, nothing more lands by any road. BOXPOLICY_SOCKET names another service: one run
 # with -t defers (452 4.2.2 at RCPT, a deferred delivery for exim -bm); one
-# that is not there lets the mail through, as the examples document.
+# that is not there lets the mail through, as the examples document, or,
+# with their failure strings changed as boxpolicy(8) says, defers it.
 . "$(dirname "$0")/lib.sh"
 
 exim4()
@@ -183,6 +184,24 @@ if [ "${1-}" = inside ]; then
 	grep -q '^Subject: open$' /var/mail/bob ||
 		fail "no policy service: not delivered to bob (the router should decline)"
 	echo "ok: no policy service: the router declines, delivered to bob"
+
+	# Failing closed, as boxpolicy(8) describes it: the examples with the
+	# failure string of ${readsocket} changed (FAIL_CLOSED) defer instead.
+	steps="mail:s@example.net rcpt:bob@example.org"
+	closed="-DFAIL_CLOSED -DBOXPOLICY_SOCKET=inet:127.0.0.1:10099"
+	# shellcheck disable=SC2086 # the macros are split on purpose
+	out=$(exim_session $closed) || fail "exim -bs: $out"
+	expect "failing closed, no policy service: deferred at RCPT" \
+		'^rcpt:bob@example.org -> 451 4\.3\.0 Mailbox limit check unavailable$' "$out"
+	# shellcheck disable=SC2086
+	submit s@example.net bob "closed-$mark" $closed
+	# shellcheck disable=SC2086
+	delivered $closed && fail "failing closed: the message left the queue"
+	expect_log "failing closed, no policy service: delivery deferred at routing" \
+		'== bob@example.org R=boxpolicy defer .*4\.3\.0 Mailbox limit check unavailable' \
+		"$WORK/exim/log/mainlog"
+	grep -q "closed-$mark" /var/mail/bob && fail "failing closed: delivered to bob"
+	echo "ok: failing closed: the message waits in the queue"
 	exit 0
 fi
 
@@ -215,8 +234,21 @@ chown -R 102:102 "$WORK/exim/spool" "$WORK/exim/log"
 # includes; mail for other domains is thrown away (bounces to the test's
 # senders), a bounce that cannot be delivered is dropped at once, and
 # every message waits for a queue run (see delivered).
+# With FAIL_CLOSED, the examples as boxpolicy(8) says to change them to
+# fail closed: their failure strings defer.
+sed 's/{action=DUNNO}}/{action=451 4.3.0 Mailbox limit check unavailable}}/' \
+	"$SRC/policy/exim4-boxpolicy.acl" >"$WORK/exim/closed.acl"
+sed 's/{5s}{}{}}}/{5s}{}{0:OK retry:4.3.0 Mailbox limit check unavailable,}}}/' \
+	"$SRC/policy/exim4-boxpolicy.router" >"$WORK/exim/closed.router"
+grep -q '451 4.3.0' "$WORK/exim/closed.acl" && grep -q 'retry:4.3.0' "$WORK/exim/closed.router" ||
+	fail "the failure strings boxpolicy(8) says to change are not in the examples"
+chmod 644 "$WORK/exim/closed.acl" "$WORK/exim/closed.router"
 cat >"$WORK/exim/exim.conf" <<CONF
+.ifdef FAIL_CLOSED
+CHECK_RCPT_LOCAL_ACL_FILE = $WORK/exim/closed.acl
+.else
 CHECK_RCPT_LOCAL_ACL_FILE = $SRC/policy/exim4-boxpolicy.acl
+.endif
 BOXPOLICY_ALIASES = $WORK/exim/aliases
 primary_hostname = mx.example.org
 exim_path = $DEBS/exim4-daemon-light/usr/sbin/exim4
@@ -268,7 +300,11 @@ userforward:
   forbid_filter_run
   forbid_filter_reply
 
+.ifdef FAIL_CLOSED
+.include $WORK/exim/closed.router
+.else
 .include $SRC/policy/exim4-boxpolicy.router
+.endif
 
 local_user:
   driver = accept

@@ -21,7 +21,9 @@
 # touches $WAITING and waits before it records.
 #
 # Helpers for steps:
-#   box NAME SIZE           the mailbox of NAME, SIZE bytes (sparse)
+#   box NAME SIZE           the mailbox of NAME, SIZE bytes (sparse), owned
+#                           by the account NAME (by the test user when
+#                           there is none)
 #   warn [ARG...]           runs spoolwarn -S <recorder> ARG... as the test
 #                           user; its output in $OUT, $ERR, status in $STATUS
 #   warn_bg [ARG...]        the same in the background; its pid in $BG
@@ -129,7 +131,8 @@ chmod 755 "$tmp/bin/spoolwarn"
 
 box() {
 	truncate -s "$2" "/var/mail/$1"
-	chown "$USER_ID" "/var/mail/$1" 2>/dev/null
+	owner=$(awk -F: -v name="$1" '$1 == name { print $3; exit }' /etc/passwd)
+	chown "${owner:-$USER_ID}" "/var/mail/$1" 2>/dev/null
 }
 mkdir -m 777 "$tmp/log"
 # shellcheck disable=SC2086 # the wrapper is split on purpose
