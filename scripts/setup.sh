@@ -11,17 +11,21 @@ cd "$(dirname "$0")/.."
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
 # checking, and the static checks. The third is for the PAM module and its
 # login test through a real sshd: the client, the shells logged into, and
-# the libraries of the server, which is only unpacked (below). The last two
-# are for the tests that run boxpolicy with the real mail servers: the tools
-# that set up their namespaces and talk SMTP, and the libraries the unpacked
-# Postfix and Exim need (the servers themselves are never installed).
+# the libraries of the server, which is only unpacked (below). The two
+# after it are for the tests that run boxpolicy with the real mail servers:
+# the tools that set up their namespaces and talk SMTP, and the libraries
+# the unpacked Postfix and Exim need (the servers themselves are never
+# installed here). The last line boots a Debian 12 container for the
+# system tests (tests/system/): systemd-nspawn, and mmdebstrap, which makes
+# its root; the packages are installed only inside it.
 packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc debhelper lintian
 	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
 	libpam0g-dev openssh-client zsh iproute2 libwrap0
 	python3 systemd
-	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0"
+	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0
+	systemd-container mmdebstrap"
 missing=
 for p in $packages; do
 	dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'ok installed' || missing="$missing $p"

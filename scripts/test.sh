@@ -18,6 +18,11 @@
 #   asan      build-asan/     the same tests built with ASan and UBSan
 #   memcheck  build-memcheck/ the unit and end-to-end tests under valgrind
 #   fuzz      build-fuzz/     each fuzz target for FUZZ_SECONDS (default 60)
+#   system    build-system/   the Debian packages installed with apt on Debian
+#                             12 booted with systemd in a container, once
+#                             with Postfix and once with Exim, and their
+#                             autopkgtests (debian/tests) run there
+#                             (tests/system/run.sh)
 # Usage: sh scripts/test.sh [STAGE...]   (default: every stage, in that order)
 #
 # Every build treats warnings as errors (SPOOLNAG_WERROR), with g++ and with
@@ -29,7 +34,7 @@
 set -u
 cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
-stages=${*:-unit clang lint asan memcheck fuzz}
+stages=${*:-unit clang lint asan memcheck fuzz system}
 failed=
 report=
 
@@ -98,10 +103,19 @@ stage_fuzz() {
 	return $ok
 }
 
+stage_system() {
+	if [ "$(id -u)" != 0 ] || ! command -v systemd-nspawn > /dev/null; then
+		echo "system: needs root and systemd-nspawn (sh scripts/setup.sh installs it)"
+		[ -z "${CI:-}" ]
+		return
+	fi
+	sh tests/system/run.sh
+}
+
 for stage in $stages; do
 	case $stage in
-	unit|clang|lint|asan|memcheck|fuzz) ;;
-	*) echo "test: unknown stage $stage (unit clang lint asan memcheck fuzz)"; exit 64 ;;
+	unit|clang|lint|asan|memcheck|fuzz|system) ;;
+	*) echo "test: unknown stage $stage (unit clang lint asan memcheck fuzz system)"; exit 64 ;;
 	esac
 	echo "=== test: $stage"
 	start=$(date +%s)
