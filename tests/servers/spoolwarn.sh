@@ -5,7 +5,7 @@
 # Postfix, unpacked from Debian's package, runs as root in private mount,
 # network and PID namespaces with the sample host bound in (limit 20000
 # bytes from uid 1000). alice's mailbox is brought to 95% of the limit;
-# bob's is over it. spoolwarn then runs as the shipped service runs it: an
+# bob's is over it. spoolwarn then runs in a sandbox like the service's, through sendmail: an
 # unprivileged user (nobody here) whose only extra right is the postdrop
 # group, with no way to gain privileges (setpriv --no-new-privs, as
 # NoNewPrivileges=yes), umask 077, the system read-only but for Postfix's
@@ -33,7 +33,7 @@ if [ "${1-}" = inside ]; then
 		mount --bind "$WORK/mailname" /etc/mailname || fail "cannot bind /etc/mailname"
 	fi
 
-	# As the service: nobody, group postdrop added, no new privileges,
+	# Sandboxed, through sendmail: nobody, group postdrop added, no new privileges,
 	# umask 077, and a read-only system but for the maildrop queue
 	# (ProtectSystem=strict, ReadWritePaths=) and the state folder.
 	run() {
