@@ -230,14 +230,20 @@ def send_or_gone(b):
     ours.sendall(b)
 
 
-first = trickle(send_or_gone, REQUEST, 0.5)
-try:
-    status = p.wait(timeout=10)
-except subprocess.TimeoutExpired:
-    p.kill()
-    p.wait()
-    fail("a client that sends a byte at a time is never dropped")
-took = time.monotonic() - first
+def dropped(p, data, what):
+    """Trickles data, a byte each half second, until p ends; p's status and
+    the seconds from the first byte."""
+    first = trickle(send_or_gone, data, 0.5)
+    try:
+        status = p.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        p.kill()
+        p.wait()
+        fail(f"{what} that sends a byte at a time is never dropped")
+    return status, time.monotonic() - first
+
+
+status, took = dropped(p, REQUEST, "a client")
 ours.setblocking(False)
 try:
     answer = ours.recv(4096)
@@ -267,14 +273,7 @@ p = subprocess.Popen(command + ["-w", "3"], stdin=theirs, stdout=theirs)
 theirs.close()
 answered(ours, b"12:boxquota bob,", b",")
 seen = len(log_lines())
-first = trickle(send_or_gone, b"12:boxquota bob,", 0.5)
-try:
-    status = p.wait(timeout=10)
-except subprocess.TimeoutExpired:
-    p.kill()
-    p.wait()
-    fail("a lookup client that sends a byte at a time is never dropped")
-took = time.monotonic() - first
+status, took = dropped(p, b"12:boxquota bob,", "a lookup client")
 try:
     answer = ours.recv(4096)
 except ConnectionResetError:  # a byte was still on its way when it closed
