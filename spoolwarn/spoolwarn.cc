@@ -266,8 +266,8 @@ void look(Run &run, const passwd &pw)
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	bool sent = run.opt.smtp ? smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname,
-	                                      text, 300, &why)
+	bool sent = run.opt.smtp ? smtp::send(*run.opt.smtp, run.mailname,
+	                                      login + "@" + run.mailname, text, 300, &why)
 	                         : submit::run(run.opt.sendmail, args, text, &why);
 	if (sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
