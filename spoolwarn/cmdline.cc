@@ -8,17 +8,34 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 #include "opterror.h"
 
 namespace cmdline {
 
-const char usage[] = "usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]\n";
+const char usage[] = "usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL] [-w SECONDS]\n";
 
 namespace {
 
 enum { opt_help = 256, opt_version };
+
+// -w: whole seconds from 1 to max_deadline.
+bool parse_deadline(const char *arg, int *out, std::string *error)
+{
+	std::string_view s = arg;
+	int value = 0;
+	auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+	if (s.empty() || ec != std::errc() || end != s.data() + s.size() || value < 1 ||
+	    value > max_deadline) {
+		*error = "-w " + std::string(arg) + ": SECONDS must be a whole number from 1 to " +
+		         std::to_string(max_deadline);
+		return false;
+	}
+	*out = value;
+	return true;
+}
 
 } // namespace
 
@@ -60,7 +77,7 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 	optind = 0; // start afresh, also on a second call
 	opterr = 0; // we word the messages ourselves
 	for (;;) {
-		int c = getopt_long(argc, argv, "+:np:S:", longs, nullptr);
+		int c = getopt_long(argc, argv, "+:np:S:w:", longs, nullptr);
 		if (c == -1)
 			break;
 		switch (c) {
@@ -77,6 +94,10 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 				return false;
 			}
 			o.sendmail = optarg;
+			break;
+		case 'w':
+			if (!parse_deadline(optarg, &o.deadline, error))
+				return false;
 			break;
 		case opt_help:
 			o.help = true;

@@ -2,18 +2,20 @@
 // spoolwarn - a letter to each user whose system mailbox nears the limit,
 // while mail can still reach them.
 //
-// Usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]
+// Usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL] [-w SECONDS]
 //
 // Walks the accounts of the system's own lookup (one look per login, the
 // first line of each), asks the verdict about every mailbox the limit
 // applies to, and sends one letter per threshold crossed (thresholds.h)
-// through "SENDMAIL -i LOGIN". What was sent is kept in /var/lib/spoolwarn
-// (state.h), under a lock held for the whole run. A letter is recorded
-// before it is handed to sendmail, and the record is taken back when
-// sendmail fails: a run killed at any point, or a state that can no longer
-// be written, never leads to the same letter twice; a letter whose
-// submission failed is tried again by the next run. -n prints the letters
-// due and changes nothing.
+// through "SENDMAIL -i LOGIN", given -w seconds (default 300) to take it.
+// What was sent is kept in /var/lib/spoolwarn (state.h), under a lock held
+// for the whole run. A letter is recorded (a line appended to the journal
+// and synced) before it is handed to sendmail, and the record is taken
+// back when sendmail fails or runs out of time: a run killed at any point,
+// or a state that can no longer be written, never leads to the same letter
+// twice; a letter whose submission failed is tried again by the next run.
+// The whole state is written once at the end of the run. -n prints the
+// letters due and changes nothing.
 //
 // Reads /etc/passwd (account module), /var/mail/.boxquota (libboxquota),
 // the status of each mailbox (verdict), the letter template; writes the
@@ -22,8 +24,8 @@
 // on standard error as "spoolwarn: file: reason", unless standard error is
 // the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
 // nothing was due), EX_USAGE, EX_NOINPUT, EX_CONFIG, EX_CANTCREAT,
-// EX_IOERR, EX_UNAVAILABLE, or EX_TEMPFAIL when a letter could not be
-// submitted.
+// EX_IOERR, EX_UNAVAILABLE, EX_NOPERM (the state folder belongs to another
+// user), or EX_TEMPFAIL when a letter could not be submitted.
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <syslog.h>
@@ -60,6 +62,8 @@ const char help_text[] = "Send each user one letter when their system mailbox cr
                          "  -n             print the letters due; send nothing, record nothing\n"
                          "  -p PERCENT,... the thresholds, in percent of the limit (default 90)\n"
                          "  -S SENDMAIL    the sendmail program (default /usr/sbin/sendmail)\n"
+                         "  -w SECONDS     stop a sendmail that has not finished after this\n"
+                         "                 long; the letter is tried again next run (default 300)\n"
                          "      --help     show this help\n"
                          "      --version  show the version\n";
 
@@ -159,8 +163,10 @@ struct Run {
 	state::Marks marks; // as recorded, updated as the walk goes
 	std::time_t now = 0;
 	int status = EX_OK;
-	bool dirty = false;   // marks changed since the last save
+	bool dirty = false;   // marks changed since the state was read
 	bool stopped = false; // the state can no longer be written
+	bool held = false;    // a sendmail ran out of time: no more letters
+	int left = 0;         // letters due but not tried for that
 };
 
 // Sets login's marks (none: drops it), in memory only until the next save.
@@ -173,28 +179,39 @@ void note(Run &run, const std::string &login, const std::vector<int> &marks)
 	run.dirty = true;
 }
 
-// Writes the state as it is now; false after a fault, and then no letter
-// may go out any more.
+// A state file that could not be written: one fault, and no letter may go
+// out any more.
+void cannot_write(Run &run, const char *name, int err)
+{
+	fault(in_state_dir(name), std::string("cannot be written: ") + std::strerror(err));
+	run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+	run.stopped = true;
+}
+
+// Writes the whole state as it is now (the journal then goes); false after
+// a fault.
 bool save(Run &run)
 {
 	if (run.opt.dry_run || !run.dirty)
 		return true;
 	if (int err = state::save(run.store, run.marks)) {
-		fault(in_state_dir(state::file_name),
-		      std::string("cannot be written: ") + std::strerror(err));
-		run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
-		run.stopped = true;
+		cannot_write(run, state::file_name, err);
 		return false;
 	}
 	run.dirty = false;
 	return true;
 }
 
-// Sets login's marks and saves at once.
+// Sets login's marks and records them in the journal at once, so that they
+// outlive a crash; false after a fault.
 bool record(Run &run, const std::string &login, const std::vector<int> &marks)
 {
 	note(run, login, marks);
-	return save(run);
+	if (int err = state::record(run.store, login, marks)) {
+		cannot_write(run, state::journal_name, err);
+		return false;
+	}
+	return true;
 }
 
 // One login's look: its letter, if one is due, and its new marks.
@@ -244,18 +261,27 @@ void look(Run &run, const passwd &pw)
 		note(run, login, step.marks);
 		return;
 	}
+	if (run.held) {
+		// Unrecorded: the next run sends it.
+		++run.left;
+		return;
+	}
 	// Recorded first: once sendmail has it, no crash may make it go twice.
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	if (submit::run(run.opt.sendmail, login, text, &why)) {
+	submit::Result sent = submit::run(run.opt.sendmail, login, text, run.opt.deadline, &why);
+	if (sent == submit::Result::sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
 		return;
 	}
 	run.status = EX_TEMPFAIL;
-	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run",
-	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
+	// Each further letter would wait as long: they wait for the next run.
+	run.held = sent == submit::Result::late;
+	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run%s",
+	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
+	       run.held ? ", no more letters in this one" : "");
 	tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
 	if (!record(run, login, step.unsent))
 		syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
@@ -334,6 +360,13 @@ int main(int argc, char *argv[])
 
 	const char *what = nullptr;
 	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
+		if (err == state::not_owner) {
+			fault(site::state_dir,
+			      "owned by uid " + std::to_string(run.store.owner) +
+			          ": run spoolwarn as that user or as root, not as uid " +
+			          std::to_string(::geteuid()));
+			return EX_NOPERM;
+		}
 		std::string file =
 		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
 		fault(file, std::strerror(err));
@@ -351,7 +384,23 @@ int main(int argc, char *argv[])
 		                                         ", starting afresh";
 		fault(in_state_dir(state::file_name), note);
 	}
+	// What a killed run, or one that could not write the state at its end,
+	// recorded since.
+	if (state::fold(run.store, &run.marks, &how, &why) != 0) {
+		int err = errno;
+		fault(in_state_dir(state::journal_name),
+		      std::string("cannot be folded into the state: ") + std::strerror(err));
+		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string note = run.opt.dry_run ? why + "; not used"
+		                                   : why + "; set aside as " +
+		                                         state::journal_aside_name + ", not used";
+		fault(in_state_dir(state::journal_name), note);
+	}
 	walk(run, limit.min_user);
+	if (run.left > 0)
+		syslog(LOG_WARNING, "%d more letters due left for the next run", run.left);
 	closelog();
 	if (std::fflush(stdout) != 0 && run.status == EX_OK) {
 		std::fprintf(stderr, "spoolwarn: standard output: %s\n", std::strerror(errno));
