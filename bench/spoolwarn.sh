@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: ISC
 # bench/spoolwarn.sh [--quick] - one run of spoolwarn over 100,000 accounts,
 # beside `find /var/mail -type f`, a plain walk of the same spool, as the
-# floor.
+# floor; then first runs with every account due, at 1,000 and 50,000
+# letters, to show that a letter costs the same however many there are.
 #
 # The host: accounts userI (uid 10000+I), I = 1..N, each with a sparse
 # mailbox of 1,000 bytes under a limit of 10,000 bytes from uid 1000; in
@@ -15,7 +16,12 @@
 #              still above the threshold): the state is read and kept
 #   letters    a first run with every hundredth login due: N/100 letters to
 #              a sendmail that does nothing (/bin/true), each recorded
-#              before it goes (a state write with two fsyncs)
+#              before it goes (a line appended to the journal and synced)
+# and, on hosts of L accounts all at 95% (L = 1,000 and 50,000): a first
+# run sending L letters, its time per letter, the ratio of the two, and how
+# often the state file was replaced in that run (renames onto it, counted
+# by strace in a run of its own, with a seccomp filter so that only those
+# calls stop).
 # As root only: each run is in a private mount namespace with the files
 # bound over /etc/passwd and /var/mail, and a fresh state folder on the
 # build's disk (so that fsync costs what it costs) bound over
@@ -23,12 +29,12 @@
 # never touched. The spool is in the page cache after the first run: the
 # figures are warm. Data in build/bench-data/spoolwarn.
 #
-# --quick: 1,000 accounts, one run each.
+# --quick: 1,000 accounts, one run each; letters at 1,000 only.
 set -eu
 cd "$(dirname "$0")/.."
 [ "$(id -u)" = 0 ] || { echo "bench/spoolwarn.sh: needs root (private namespaces)" >&2; exit 77; }
-n=100000 runs=5
-[ "${1:-}" = --quick ] && n=1000 runs=1
+n=100000 runs=5 lots="1000 50000" lot_runs=3
+[ "${1:-}" = --quick ] && n=1000 runs=1 lots=1000 lot_runs=1
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target spoolwarn > /dev/null
 top=$(pwd)
@@ -97,3 +103,50 @@ measure find mail - find /var/mail -type f
 measure quiet mail - "$sw" -S /bin/true
 measure recorded mail-letters state-recorded "$sw" -S /bin/true
 measure letters mail-letters - "$sw" -S /bin/true
+
+# Every account due: L letters in one run.
+for l in $lots; do
+	lot=$top/build/bench-data/spoolwarn/lot-$l
+	if [ ! -f "$lot/stamp" ]; then
+		echo "bench: making $l accounts, all due, in $lot"
+		rm -rf "$lot"
+		mkdir -p "$lot/mail"
+		awk -v n="$l" 'BEGIN {
+			print "root:x:0:0:root:/root:/bin/sh"
+			for (i = 1; i <= n; i++)
+				printf "user%d:x:%d:100:User %d:/home/user%d:/bin/sh\n", i, 10000 + i, i, i
+		}' > "$lot/passwd"
+		(cd "$lot/mail" && awk -v n="$l" 'BEGIN { for (i = 1; i <= n; i++) print "user" i }' |
+			xargs truncate -s 9500)
+		printf '# bench\n1000\n10000\n' > "$lot/mail/.boxquota"
+		chmod -R a+rX "$lot"
+		touch "$lot/stamp"
+	fi
+done
+echo
+echo "spoolwarn, first runs with every account due (sendmail: /bin/true; median of $lot_runs runs)"
+echo "  letters   seconds  ms/letter  renames of the state"
+trace=$(mktemp)
+chmod 666 "$trace"
+first=
+for l in $lots; do
+	data=$top/build/bench-data/spoolwarn/lot-$l
+	i=0
+	secs=$(while [ $i -lt "$lot_runs" ]; do
+		one mail - "$sw" -S /bin/true
+		i=$((i + 1))
+	done | median)
+	one mail - strace --seccomp-bpf -f -qq -o "$trace" -e trace=rename,renameat,renameat2 \
+		"$sw" -S /bin/true > /dev/null
+	renames=$(grep -c '"state"' "$trace" || :)
+	awk -v l="$l" -v s="$secs" -v r="$renames" \
+		'BEGIN { printf "  %7d  %8.3f  %9.3f  %d\n", l, s, s * 1000 / l, r }'
+	[ -z "$first" ] && first=$l:$secs
+	last=$l:$secs
+done
+rm -f "$trace"
+if [ "$first" != "$last" ]; then
+	echo "$first $last" | awk '{ split($1, a, ":"); split($2, b, ":")
+		printf "  %d letters took %.1f times as long as %d (%.1f times as many)\n",
+			b[1], b[2] / a[2], a[1], b[1] / a[1] }'
+fi
