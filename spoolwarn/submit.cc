@@ -2,13 +2,17 @@
 // submit - running sendmail with a letter on its standard input, within a
 // deadline (submit.h).
 //
-// The wait is a poll(2) on the pipe and on a pidfd of the child (on a
-// kernel without pidfds, the same poll wakes every 50 ms to look); times
-// are taken from CLOCK_MONOTONIC.
+// The program is started with posix_spawn(3), which shares our memory until
+// the exec instead of copying its page tables as fork(2) would: starting
+// it costs the same however many logins the run holds in memory. The wait
+// is a poll(2) on the pipe and on a pidfd of the child (on a kernel without
+// pidfds, the same poll wakes every 50 ms to look); times are taken from
+// CLOCK_MONOTONIC.
 #include "submit.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -89,24 +93,32 @@ Result run(const std::string &sendmail, const std::string &recipient, std::strin
 		*why = std::string("pipe: ") + std::strerror(errno);
 		return Result::failed;
 	}
-	pid_t pid = ::fork();
-	if (pid < 0) {
-		*why = std::string("fork: ") + std::strerror(errno);
-		::close(pipefd[0]);
+	const char *argv[] = {sendmail.c_str(), "-i", recipient.c_str(), nullptr};
+	// Its standard input the pipe, its output our standard error, SIGPIPE
+	// at its default, in a process group of its own.
+	posix_spawn_file_actions_t files;
+	posix_spawnattr_t attr;
+	sigset_t pipe_signal;
+	sigemptyset(&pipe_signal);
+	sigaddset(&pipe_signal, SIGPIPE);
+	posix_spawn_file_actions_init(&files);
+	posix_spawn_file_actions_adddup2(&files, pipefd[0], 0);
+	posix_spawn_file_actions_adddup2(&files, 2, 1);
+	posix_spawnattr_init(&attr);
+	posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGDEF);
+	posix_spawnattr_setpgroup(&attr, 0);
+	posix_spawnattr_setsigdefault(&attr, &pipe_signal);
+	pid_t pid = -1;
+	int err =
+	    ::posix_spawn(&pid, argv[0], &files, &attr, const_cast<char *const *>(argv), environ);
+	posix_spawn_file_actions_destroy(&files);
+	posix_spawnattr_destroy(&attr);
+	::close(pipefd[0]);
+	if (err != 0) {
+		*why = std::string("could not be run: ") + std::strerror(err);
 		::close(pipefd[1]);
 		return Result::failed;
 	}
-	if (pid == 0) {
-		std::signal(SIGPIPE, SIG_DFL);
-		if (::setpgid(0, 0) != 0 || ::dup2(pipefd[0], 0) < 0 || ::dup2(2, 1) < 0)
-			::_exit(127);
-		const char *argv[] = {sendmail.c_str(), "-i", recipient.c_str(), nullptr};
-		::execv(argv[0], const_cast<char *const *>(argv));
-		::_exit(127);
-	}
-	// Set on both sides: the group exists before either goes on.
-	::setpgid(pid, pid);
-	::close(pipefd[0]);
 	int pidfd = child_fd(pid);
 	::fcntl(pipefd[1], F_SETFL, O_NONBLOCK);
 	feed(pipefd[1], letter, until);

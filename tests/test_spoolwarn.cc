@@ -449,6 +449,14 @@ TEST(Sendmail, GetsTheLetterAndTheRecipient)
 	EXPECT_EQ(s.folder.read("letter"), letter);
 }
 
+TEST(Sendmail, Missing)
+{
+	std::string why;
+	EXPECT_EQ(submit::run("/nonexistent/sendmail", "alice", "x\n", 10, &why),
+	          submit::Result::failed);
+	EXPECT_EQ(why, "could not be run: No such file or directory");
+}
+
 double seconds_since(std::chrono::steady_clock::time_point start)
 {
 	return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
