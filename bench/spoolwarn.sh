@@ -127,29 +127,34 @@ done
 # first runs' fsyncs.
 sync
 echo
-echo "spoolwarn, first runs with every account due (sendmail: /bin/true; median of $lot_runs runs)"
-echo "  letters   seconds  ms/letter  renames of the state"
-trace=$(mktemp)
+echo "spoolwarn, first runs with every account due (sendmail: /bin/true; median of $lot_runs runs, the sizes taking turns)"
+times=$(mktemp) trace=$(mktemp)
 chmod 666 "$trace"
-first=
+r=0
+while [ $r -lt "$lot_runs" ]; do
+	for l in $lots; do
+		data=$top/build/bench-data/spoolwarn/lot-$l
+		echo "$l $(one mail - "$sw" -S /bin/true)" >> "$times"
+	done
+	r=$((r + 1))
+done
+echo "  letters   seconds  ms/letter  renames of the state  (runs)"
+first= last=
 for l in $lots; do
 	data=$top/build/bench-data/spoolwarn/lot-$l
-	i=0
-	secs=$(while [ $i -lt "$lot_runs" ]; do
-		one mail - "$sw" -S /bin/true
-		i=$((i + 1))
-	done | median)
 	one mail - strace --seccomp-bpf -f -qq -o "$trace" -e trace=rename,renameat,renameat2 \
 		"$sw" -S /bin/true > /dev/null
 	renames=$(grep -c '"state"' "$trace" || :)
-	awk -v l="$l" -v s="$secs" -v r="$renames" \
-		'BEGIN { printf "  %7d  %8.3f  %9.3f  %d\n", l, s, s * 1000 / l, r }'
+	all=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | sort -n | tr "\n" " " | sed "s/ $//")
+	secs=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | median)
+	awk -v l="$l" -v s="$secs" -v r="$renames" -v all="$all" \
+		'BEGIN { printf "  %7d  %8.3f  %9.3f  %20d  (%s)\n", l, s, s * 1000 / l, r, all }'
 	[ -z "$first" ] && first=$l:$secs
 	last=$l:$secs
 done
-rm -f "$trace"
+rm -f "$times" "$trace"
 if [ "$first" != "$last" ]; then
 	echo "$first $last" | awk '{ split($1, a, ":"); split($2, b, ":")
-		printf "  %d letters took %.1f times as long as %d (%.1f times as many)\n",
+		printf "  %d letters took %.1f times as long as %d (%.0f times as many)\n",
 			b[1], b[2] / a[2], a[1], b[1] / a[1] }'
 fi
