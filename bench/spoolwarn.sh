@@ -33,7 +33,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 [ "$(id -u)" = 0 ] || { echo "bench/spoolwarn.sh: needs root (private namespaces)" >&2; exit 77; }
-n=100000 runs=5 lots="1000 50000" lot_runs=3
+n=100000 runs=5 lots="1000 50000" lot_runs=5
 [ "${1:-}" = --quick ] && n=1000 runs=1 lots=1000 lot_runs=1
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target spoolwarn > /dev/null
@@ -66,8 +66,10 @@ PY
 	touch "$data/stamp"
 fi
 
-# one SPOOL STATE COMMAND...: seconds for COMMAND in a namespace with SPOOL
-# over /var/mail and a fresh state folder (STATE copied in, unless -).
+# one SPOOL STATE COMMAND...: the seconds COMMAND took, and the processor
+# seconds (user and system) it and every process it started used, in a
+# namespace with SPOOL over /var/mail and a fresh state folder (STATE
+# copied in, unless -).
 one() {
 	spool=$1 state=$2
 	shift 2
@@ -80,10 +82,20 @@ one() {
 		[ "$3" = - ] || cp "$1/$3" /var/lib/spoolwarn/state
 		chown -R 65534:65534 /var/lib/spoolwarn
 		shift 3
-		start=$(date +%s.%N)
-		setpriv --reuid=65534 --regid=65534 --clear-groups "$@" >/dev/null || exit 98
-		end=$(date +%s.%N)
-		echo "$start $end" | awk "{ printf \"%.3f\n\", \$2 - \$1 }"
+		python3 -c "
+import os, resource, sys, time
+start = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    fd = os.open(\"/dev/null\", os.O_WRONLY)
+    os.dup2(fd, 1)
+    os.execvp(sys.argv[1], sys.argv[1:])
+_, status = os.waitpid(pid, 0)
+wall = time.monotonic() - start
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(\"%.3f %.3f\" % (wall, r.ru_utime + r.ru_stime))
+sys.exit(0 if status == 0 else 98)
+" setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 	' sh "$data" "$spool" "$state" "$@"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -138,7 +150,7 @@ while [ $r -lt "$lot_runs" ]; do
 	done
 	r=$((r + 1))
 done
-echo "  letters   seconds  ms/letter  renames of the state  (runs)"
+echo "  letters   seconds  ms/letter   cpu s  cpu ms/letter  renames of the state  (runs, seconds)"
 first= last=
 for l in $lots; do
 	data=$top/build/bench-data/spoolwarn/lot-$l
@@ -147,14 +159,15 @@ for l in $lots; do
 	renames=$(grep -c '"state"' "$trace" || :)
 	all=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | sort -n | tr "\n" " " | sed "s/ $//")
 	secs=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | median)
-	awk -v l="$l" -v s="$secs" -v r="$renames" -v all="$all" \
-		'BEGIN { printf "  %7d  %8.3f  %9.3f  %20d  (%s)\n", l, s, s * 1000 / l, r, all }'
-	[ -z "$first" ] && first=$l:$secs
-	last=$l:$secs
+	cpu=$(awk -v l="$l" '$1 == l { print $3 }' "$times" | median)
+	awk -v l="$l" -v s="$secs" -v c="$cpu" -v r="$renames" -v all="$all" \
+		'BEGIN { printf "  %7d  %8.3f  %9.3f  %6.2f  %13.3f  %20d  (%s)\n", l, s, s * 1000 / l, c, c * 1000 / l, r, all }'
+	[ -z "$first" ] && first=$l:$secs:$cpu
+	last=$l:$secs:$cpu
 done
 rm -f "$times" "$trace"
 if [ "$first" != "$last" ]; then
 	echo "$first $last" | awk '{ split($1, a, ":"); split($2, b, ":")
-		printf "  %d letters took %.1f times as long as %d (%.0f times as many)\n",
-			b[1], b[2] / a[2], a[1], b[1] / a[1] }'
+		printf "  %d letters took %.1f times as long as %d (%.1f times the processor time; %.0f times as many letters)\n",
+			b[1], b[2] / a[2], a[1], b[3] / a[3], b[1] / a[1] }'
 fi
