@@ -18,10 +18,12 @@
 #              a sendmail that does nothing (/bin/true), each recorded
 #              before it goes (a line appended to the journal and synced)
 # and, on hosts of L accounts all at 95% (L = 1,000 and 50,000): a first
-# run sending L letters, its time per letter, the ratio of the two, and how
+# run sending L letters, five rounds with the two sizes taking turns; its
+# wall time and processor time (user and system, of spoolwarn and every
+# sendmail it ran), each per letter, the ratios of the two sizes, and how
 # often the state file was replaced in that run (renames onto it, counted
-# by strace in a run of its own, with a seccomp filter so that only those
-# calls stop).
+# by strace in a run of its own; spoolwarn alone is traced, not the
+# sendmails it starts).
 # As root only: each run is in a private mount namespace with the files
 # bound over /etc/passwd and /var/mail, and a fresh state folder on the
 # build's disk (so that fsync costs what it costs) bound over
@@ -154,7 +156,7 @@ echo "  letters   seconds  ms/letter   cpu s  cpu ms/letter  renames of the stat
 first= last=
 for l in $lots; do
 	data=$top/build/bench-data/spoolwarn/lot-$l
-	one mail - strace --seccomp-bpf -f -qq -o "$trace" -e trace=rename,renameat,renameat2 \
+	one mail - strace -qq -o "$trace" -e trace=rename,renameat,renameat2 \
 		"$sw" -S /bin/true > /dev/null
 	renames=$(grep -c '"state"' "$trace" || :)
 	all=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | sort -n | tr "\n" " " | sed "s/ $//")
