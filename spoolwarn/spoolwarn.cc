@@ -315,6 +315,53 @@ bool walk(Run &run, int min_uid)
 	return save(run);
 }
 
+// Opens the state folder, takes its lock, reads the state and folds in a
+// journal an earlier run left; 0, or the exit status after a fault.
+int open_state(Run &run)
+{
+	const char *what = nullptr;
+	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
+		if (err == state::not_owner) {
+			fault(site::state_dir,
+			      "owned by uid " + std::to_string(run.store.owner) +
+			          ": run spoolwarn as that user or as root, not as uid " +
+			          std::to_string(::geteuid()));
+			return EX_NOPERM;
+		}
+		std::string file =
+		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
+		fault(file, std::strerror(err));
+		return EX_CANTCREAT;
+	}
+	state::Loaded how;
+	std::string why;
+	if (state::load(run.store, &run.marks, &how, &why) != 0) {
+		fault(in_state_dir(state::file_name), std::strerror(errno));
+		return EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string said = run.opt.dry_run ? why + "; counted as empty"
+		                                   : why + "; set aside as " + state::aside_name +
+		                                         ", starting afresh";
+		fault(in_state_dir(state::file_name), said);
+	}
+	// What a killed run, or one that could not write the state at its end,
+	// recorded since.
+	if (state::fold(run.store, &run.marks, &how, &why) != 0) {
+		int err = errno;
+		fault(in_state_dir(state::journal_name),
+		      std::string("cannot be folded into the state: ") + std::strerror(err));
+		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string said = run.opt.dry_run ? why + "; not used"
+		                                   : why + "; set aside as " +
+		                                         state::journal_aside_name + ", not used";
+		fault(in_state_dir(state::journal_name), said);
+	}
+	return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -358,46 +405,8 @@ int main(int argc, char *argv[])
 		return EX_UNAVAILABLE;
 	}
 
-	const char *what = nullptr;
-	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
-		if (err == state::not_owner) {
-			fault(site::state_dir,
-			      "owned by uid " + std::to_string(run.store.owner) +
-			          ": run spoolwarn as that user or as root, not as uid " +
-			          std::to_string(::geteuid()));
-			return EX_NOPERM;
-		}
-		std::string file =
-		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
-		fault(file, std::strerror(err));
-		return EX_CANTCREAT;
-	}
-	state::Loaded how;
-	std::string why;
-	if (state::load(run.store, &run.marks, &how, &why) != 0) {
-		fault(in_state_dir(state::file_name), std::strerror(errno));
-		return EX_IOERR;
-	}
-	if (how == state::Loaded::damaged) {
-		std::string note = run.opt.dry_run ? why + "; counted as empty"
-		                                   : why + "; set aside as " + state::aside_name +
-		                                         ", starting afresh";
-		fault(in_state_dir(state::file_name), note);
-	}
-	// What a killed run, or one that could not write the state at its end,
-	// recorded since.
-	if (state::fold(run.store, &run.marks, &how, &why) != 0) {
-		int err = errno;
-		fault(in_state_dir(state::journal_name),
-		      std::string("cannot be folded into the state: ") + std::strerror(err));
-		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
-	}
-	if (how == state::Loaded::damaged) {
-		std::string note = run.opt.dry_run ? why + "; not used"
-		                                   : why + "; set aside as " +
-		                                         state::journal_aside_name + ", not used";
-		fault(in_state_dir(state::journal_name), note);
-	}
+	if (int status = open_state(run))
+		return status;
 	walk(run, limit.min_user);
 	if (run.left > 0)
 		syslog(LOG_WARNING, "%d more letters due left for the next run", run.left);

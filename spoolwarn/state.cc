@@ -152,18 +152,18 @@ Found read_named(Store &s, const char *name, std::string *text, std::string *why
 	}
 	struct stat st = {};
 	int err = ::fstat(fd, &st) != 0 ? errno : 0;
-	Found found = Found::read;
-	if (err != 0) {
-		found = Found::error;
-	} else if (!S_ISREG(st.st_mode)) {
+	bool regular = err == 0 && S_ISREG(st.st_mode);
+	if (err == 0 && !regular)
 		*why = S_ISDIR(st.st_mode) ? "a folder" : "not a regular file";
-		found = Found::damaged;
-	} else if ((err = read_all(fd, text)) != 0 || (s.write && (err = adopt(s, fd)) != 0)) {
-		found = Found::error;
-	}
+	if (regular)
+		err = read_all(fd, text);
+	if (regular && err == 0 && s.write)
+		err = adopt(s, fd);
 	::close(fd);
 	errno = err;
-	return found;
+	if (err != 0)
+		return Found::error;
+	return regular ? Found::read : Found::damaged;
 }
 
 } // namespace
@@ -402,12 +402,10 @@ int record(Store &s, std::string_view login, const std::vector<int> &marks)
 	std::string line = journal_line(login, marks);
 	// One write: a record is whole or cut short, never mixed with another.
 	ssize_t n = ::write(s.journal, line.data(), line.size());
-	int err = 0;
-	if (n < 0)
-		err = errno;
-	else if (static_cast<std::size_t>(n) != line.size())
-		err = ENOSPC;
-	else if (::fsync(s.journal) != 0)
+	int err = n < 0 ? errno : 0;
+	if (n >= 0 && static_cast<std::size_t>(n) != line.size())
+		err = ENOSPC; // a short write: no room for the rest
+	if (err == 0 && ::fsync(s.journal) != 0)
 		err = errno;
 	if (err != 0 && ::ftruncate(s.journal, before) == 0)
 		::fsync(s.journal);
