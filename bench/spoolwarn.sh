@@ -153,7 +153,7 @@ while [ $r -lt "$lot_runs" ]; do
 	r=$((r + 1))
 done
 echo "  letters   seconds  ms/letter   cpu s  cpu ms/letter  renames of the state  (runs, seconds)"
-first= last=
+first='' last=''
 for l in $lots; do
 	data=$top/build/bench-data/spoolwarn/lot-$l
 	one mail - strace -qq -o "$trace" -e trace=rename,renameat,renameat2 \
