@@ -270,7 +270,8 @@ void look(Run &run, const passwd &pw)
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	submit::Result sent = submit::run(run.opt.sendmail, login, text, run.opt.deadline, &why);
+	submit::Result sent =
+	    submit::run(run.opt.sendmail, {"-i", login}, text, run.opt.deadline, &why);
 	if (sent == submit::Result::sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
@@ -84,16 +85,19 @@ void feed(int fd, std::string_view letter, long long until)
 
 } // namespace
 
-Result run(const std::string &sendmail, const std::string &recipient, std::string_view letter,
-           int deadline, std::string *why)
+Result run(const std::string &sendmail, const std::vector<std::string> &args,
+           std::string_view letter, int deadline, std::string *why)
 {
+	std::vector<const char *> argv(args.size() + 2, nullptr); // the program, args, null
+	argv[0] = sendmail.c_str();
+	std::transform(args.begin(), args.end(), argv.begin() + 1,
+	               [](const std::string &a) { return a.c_str(); });
 	long long until = now_ms() + static_cast<long long>(deadline) * 1000;
 	int pipefd[2];
 	if (::pipe2(pipefd, O_CLOEXEC) != 0) {
 		*why = std::string("pipe: ") + std::strerror(errno);
 		return Result::failed;
 	}
-	const char *argv[] = {sendmail.c_str(), "-i", recipient.c_str(), nullptr};
 	// Its standard input the pipe, its output our standard error, SIGPIPE
 	// at its default, in a process group of its own.
 	posix_spawn_file_actions_t files;
@@ -109,8 +113,8 @@ Result run(const std::string &sendmail, const std::string &recipient, std::strin
 	posix_spawnattr_setpgroup(&attr, 0);
 	posix_spawnattr_setsigdefault(&attr, &pipe_signal);
 	pid_t pid = -1;
-	int err =
-	    ::posix_spawn(&pid, argv[0], &files, &attr, const_cast<char *const *>(argv), environ);
+	int err = ::posix_spawn(&pid, argv[0], &files, &attr,
+	                        const_cast<char *const *>(argv.data()), environ);
 	posix_spawn_file_actions_destroy(&files);
 	posix_spawnattr_destroy(&attr);
 	::close(pipefd[0]);

@@ -422,7 +422,7 @@ TEST_P(Submit, Verdict)
 	::signal(SIGPIPE, SIG_IGN);
 	Script s(c.script);
 	std::string why;
-	EXPECT_EQ(submit::run(s.path, "alice", "To: alice\n\nhello\n", 10, &why), c.result)
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, "To: alice\n\nhello\n", 10, &why), c.result)
 	    << c.what;
 	EXPECT_EQ(why, c.why) << c.what;
 }
@@ -444,7 +444,7 @@ TEST(Sendmail, GetsTheLetterAndTheRecipient)
 	Script s("echo \"$*\" >\"$(dirname \"$0\")/args\"; cat >\"$(dirname \"$0\")/letter\"");
 	std::string why;
 	std::string letter(200000, 'x'); // more than a pipe holds
-	ASSERT_EQ(submit::run(s.path, "alice", letter, 10, &why), submit::Result::sent) << why;
+	ASSERT_EQ(submit::run(s.path, {"-i", "alice"}, letter, 10, &why), submit::Result::sent) << why;
 	EXPECT_EQ(s.folder.read("args"), "-i alice\n");
 	EXPECT_EQ(s.folder.read("letter"), letter);
 }
@@ -452,7 +452,7 @@ TEST(Sendmail, GetsTheLetterAndTheRecipient)
 TEST(Sendmail, Missing)
 {
 	std::string why;
-	EXPECT_EQ(submit::run("/nonexistent/sendmail", "alice", "x\n", 10, &why),
+	EXPECT_EQ(submit::run("/nonexistent/sendmail", {"-i", "alice"}, "x\n", 10, &why),
 	          submit::Result::failed);
 	// "could not be run: No such file or directory" from posix_spawn, or its
 	// exit status 127 where it is a fork and an exec (under valgrind).
@@ -471,7 +471,7 @@ TEST(Sendmail, DeadlineStopsTheGroup)
 	Script s("sleep 60 & echo $! >\"$(dirname \"$0\")/child\"; sleep 60");
 	std::string why;
 	auto start = std::chrono::steady_clock::now();
-	EXPECT_EQ(submit::run(s.path, "alice", std::string(1 << 20, 'x'), 1, &why),
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, std::string(1 << 20, 'x'), 1, &why),
 	          submit::Result::late);
 	double took = seconds_since(start);
 	EXPECT_EQ(why, "no answer within 1 s: stopped");
@@ -498,7 +498,7 @@ TEST(Sendmail, DeadlineThenKill)
 	Script s("trap '' TERM; sleep 60");
 	std::string why;
 	auto start = std::chrono::steady_clock::now();
-	EXPECT_EQ(submit::run(s.path, "alice", "x\n", 1, &why), submit::Result::late);
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, "x\n", 1, &why), submit::Result::late);
 	double took = seconds_since(start);
 	EXPECT_GE(took, 1.0 + submit::grace);
 	EXPECT_LT(took, 3.0 + submit::grace);

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: ISC
 // submit.h - handing a letter to the host's sendmail interface.
 //
-// Runs "SENDMAIL -i RECIPIENT" with the letter on its standard input (its
-// standard output goes to our standard error) and waits for it, at most
-// deadline seconds from its start. The program runs in a process group of
+// Runs SENDMAIL with the arguments given (spoolwarn's: "-i LOGIN") and the
+// letter on its standard input (its standard output goes to our standard
+// error), and waits for it, at most deadline seconds from its start. The program runs in a process group of
 // its own; past the deadline the whole group gets SIGTERM, and SIGKILL
 // after another `grace` seconds, so neither it nor anything it started
 // keeps the run. The letter counts as sent only when the program exits
@@ -16,6 +16,7 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace submit {
 
@@ -25,8 +26,8 @@ inline constexpr int grace = 5;
 enum class Result { sent, failed, late };
 
 // late: the deadline passed and the program was stopped.
-Result run(const std::string &sendmail, const std::string &recipient, std::string_view letter,
-           int deadline, std::string *why);
+Result run(const std::string &sendmail, const std::vector<std::string> &args,
+           std::string_view letter, int deadline, std::string *why);
 
 } // namespace submit
 
