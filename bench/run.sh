@@ -20,7 +20,11 @@
 #      asks (one request, its answer, the next), at 1,000 and 100,000
 #      accounts, on the flat file and with the database, its peak memory and
 #      its private memory after 2,000 requests; and socketmap lookups per
-#      second, as local(8) asks, with the database.
+#      second, as local(8) asks, with the database;
+#   4. spoolwarn (bench/spoolwarn.sh): a run over a host beside a walk of
+#      its spool, and first runs with every account due, the cost of a
+#      letter at 1,000 and 50,000 letters (--quick: 1,000 accounts and
+#      1,000 letters).
 # The C library and spoolnag read the fixed paths: as root, each runs in a
 # private mount namespace with the test files bound over /etc/passwd and
 # /var/mail, as an ordinary user (setpriv); the host's files are never
@@ -165,8 +169,11 @@ for f in os.listdir(sys.argv[1]):
 					r[int((NR + 1) / 2)], m[int((NR + 1) / 2)], p[int((NR + 1) / 2)] }'
 		done
 	done
+	echo
+	echo "== spoolwarn"
+	sh bench/spoolwarn.sh ${quick:+--quick} || status=1
 else
-	echo "bench: not root (or no mount namespace): whole-process and boxpolicy figures left out"
+	echo "bench: not root (or no mount namespace): whole-process, boxpolicy and spoolwarn figures left out"
 fi
 
 echo

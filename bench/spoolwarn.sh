@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: ISC
 # bench/spoolwarn.sh [--quick] - one run of spoolwarn over 100,000 accounts,
 # beside `find /var/mail -type f`, a plain walk of the same spool, as the
-# floor.
+# floor; then first runs with every account due, at 1,000 and 50,000
+# letters, to show that a letter costs the same however many there are.
 #
 # The host: accounts userI (uid 10000+I), I = 1..N, each with a sparse
 # mailbox of 1,000 bytes (its own, as delivery makes it) under a limit of
@@ -16,7 +17,14 @@
 #              still above the threshold): the state is read and kept
 #   letters    a first run with every hundredth login due: N/100 letters to
 #              a sendmail that does nothing (/bin/true), each recorded
-#              before it goes (a state write with two fsyncs)
+#              before it goes (a line appended to the journal and synced)
+# and, on hosts of L accounts all at 95% (L = 1,000 and 50,000): a first
+# run sending L letters, five rounds with the two sizes taking turns; its
+# wall time and processor time (user and system, of spoolwarn and every
+# sendmail it ran), each per letter, the ratios of the two sizes, and how
+# often the state file was replaced in that run (renames onto it, counted
+# by strace in a run of its own; spoolwarn alone is traced, not the
+# sendmails it starts).
 # As root only: each run is in a private mount namespace with the files
 # bound over /etc/passwd and /var/mail, and a fresh state folder on the
 # build's disk (so that fsync costs what it costs) bound over
@@ -24,12 +32,12 @@
 # never touched. The spool is in the page cache after the first run: the
 # figures are warm. Data in build/bench-data/spoolwarn.
 #
-# --quick: 1,000 accounts, one run each.
+# --quick: 1,000 accounts, one run each; letters at 1,000 only.
 set -eu
 cd "$(dirname "$0")/.."
 [ "$(id -u)" = 0 ] || { echo "bench/spoolwarn.sh: needs root (private namespaces)" >&2; exit 77; }
-n=100000 runs=5
-[ "${1:-}" = --quick ] && n=1000 runs=1
+n=100000 runs=5 lots="1000 50000" lot_runs=5
+[ "${1:-}" = --quick ] && n=1000 runs=1 lots=1000 lot_runs=1
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON > /dev/null
 cmake --build build -j 2 --target spoolwarn > /dev/null
 top=$(pwd)
@@ -62,8 +70,10 @@ PY
 	echo owned >"$data/stamp"
 fi
 
-# one SPOOL STATE COMMAND...: seconds for COMMAND in a namespace with SPOOL
-# over /var/mail and a fresh state folder (STATE copied in, unless -).
+# one SPOOL STATE COMMAND...: the seconds COMMAND took, and the processor
+# seconds (user and system) it and every process it started used, in a
+# namespace with SPOOL over /var/mail and a fresh state folder (STATE
+# copied in, unless -).
 one() {
 	spool=$1 state=$2
 	shift 2
@@ -76,10 +86,20 @@ one() {
 		[ "$3" = - ] || cp "$1/$3" /var/lib/spoolwarn/state
 		chown -R 65534:65534 /var/lib/spoolwarn
 		shift 3
-		start=$(date +%s.%N)
-		setpriv --reuid=65534 --regid=65534 --clear-groups "$@" >/dev/null || exit 98
-		end=$(date +%s.%N)
-		echo "$start $end" | awk "{ printf \"%.3f\n\", \$2 - \$1 }"
+		python3 -c "
+import os, resource, sys, time
+start = time.monotonic()
+pid = os.fork()
+if pid == 0:
+    fd = os.open(\"/dev/null\", os.O_WRONLY)
+    os.dup2(fd, 1)
+    os.execvp(sys.argv[1], sys.argv[1:])
+_, status = os.waitpid(pid, 0)
+wall = time.monotonic() - start
+r = resource.getrusage(resource.RUSAGE_CHILDREN)
+print(\"%.3f %.3f\" % (wall, r.ru_utime + r.ru_stime))
+sys.exit(0 if status == 0 else 98)
+" setpriv --reuid=65534 --regid=65534 --clear-groups "$@"
 	' sh "$data" "$spool" "$state" "$@"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
@@ -99,3 +119,59 @@ measure find mail - find /var/mail -type f
 measure quiet mail - "$sw" -S /bin/true
 measure recorded mail-letters state-recorded "$sw" -S /bin/true
 measure letters mail-letters - "$sw" -S /bin/true
+
+# Every account due: L letters in one run.
+for l in $lots; do
+	lot=$top/build/bench-data/spoolwarn/lot-$l
+	if [ ! -f "$lot/stamp" ]; then
+		echo "bench: making $l accounts, all due, in $lot"
+		rm -rf "$lot"
+		mkdir -p "$lot/mail"
+		awk -v n="$l" 'BEGIN {
+			print "root:x:0:0:root:/root:/bin/sh"
+			for (i = 1; i <= n; i++)
+				printf "user%d:x:%d:100:User %d:/home/user%d:/bin/sh\n", i, 10000 + i, i, i
+		}' > "$lot/passwd"
+		(cd "$lot/mail" && awk -v n="$l" 'BEGIN { for (i = 1; i <= n; i++) print "user" i }' |
+			xargs truncate -s 9500)
+		printf '# bench\n1000\n10000\n' > "$lot/mail/.boxquota"
+		chmod -R a+rX "$lot"
+		touch "$lot/stamp"
+	fi
+done
+# What making the files left to write back would otherwise be paid by the
+# first runs' fsyncs.
+sync
+echo
+echo "spoolwarn, first runs with every account due (sendmail: /bin/true; median of $lot_runs runs, the sizes taking turns)"
+times=$(mktemp) trace=$(mktemp)
+chmod 666 "$trace"
+r=0
+while [ $r -lt "$lot_runs" ]; do
+	for l in $lots; do
+		data=$top/build/bench-data/spoolwarn/lot-$l
+		echo "$l $(one mail - "$sw" -S /bin/true)" >> "$times"
+	done
+	r=$((r + 1))
+done
+echo "  letters   seconds  ms/letter   cpu s  cpu ms/letter  renames of the state  (runs, seconds)"
+first='' last=''
+for l in $lots; do
+	data=$top/build/bench-data/spoolwarn/lot-$l
+	one mail - strace -qq -o "$trace" -e trace=rename,renameat,renameat2 \
+		"$sw" -S /bin/true > /dev/null
+	renames=$(grep -c '"state"' "$trace" || :)
+	all=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | sort -n | tr "\n" " " | sed "s/ $//")
+	secs=$(awk -v l="$l" '$1 == l { print $2 }' "$times" | median)
+	cpu=$(awk -v l="$l" '$1 == l { print $3 }' "$times" | median)
+	awk -v l="$l" -v s="$secs" -v c="$cpu" -v r="$renames" -v all="$all" \
+		'BEGIN { printf "  %7d  %8.3f  %9.3f  %6.2f  %13.3f  %20d  (%s)\n", l, s, s * 1000 / l, c, c * 1000 / l, r, all }'
+	[ -z "$first" ] && first=$l:$secs:$cpu
+	last=$l:$secs:$cpu
+done
+rm -f "$times" "$trace"
+if [ "$first" != "$last" ]; then
+	echo "$first $last" | awk '{ split($1, a, ":"); split($2, b, ":")
+		printf "  %d letters took %.1f times as long as %d (%.1f times the processor time; %.0f times as many letters)\n",
+			b[1], b[2] / a[2], a[1], b[3] / a[3], b[1] / a[1] }'
+fi

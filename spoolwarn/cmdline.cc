@@ -6,13 +6,34 @@
 
 #include <algorithm>
 #include <charconv>
+#include <string>
 #include <string_view>
 
 #include "optloop.h"
 
 namespace cmdline {
 
-const char usage[] = "usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]\n";
+const char usage[] = "usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL] [-w SECONDS]\n";
+
+namespace {
+
+// -w: whole seconds from 1 to max_deadline.
+bool parse_deadline(const char *arg, int *out, std::string *error)
+{
+	std::string_view s = arg;
+	int value = 0;
+	auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+	if (s.empty() || ec != std::errc() || end != s.data() + s.size() || value < 1 ||
+	    value > max_deadline) {
+		*error = "-w " + std::string(arg) + ": SECONDS must be a whole number from 1 to " +
+		         std::to_string(max_deadline);
+		return false;
+	}
+	*out = value;
+	return true;
+}
+
+} // namespace
 
 bool parse_thresholds(const char *arg, std::vector<int> *out, std::string *error)
 {
@@ -44,7 +65,7 @@ bool parse_thresholds(const char *arg, std::vector<int> *out, std::string *error
 bool parse(int argc, char *argv[], Options *out, std::string *error)
 {
 	Options o;
-	optloop::Reader r(argc, argv, "+:np:S:", nullptr);
+	optloop::Reader r(argc, argv, "+:np:S:w:", nullptr);
 	int c;
 	while ((c = r.next()) > 0) {
 		switch (c) {
@@ -69,6 +90,10 @@ bool parse(int argc, char *argv[], Options *out, std::string *error)
 					return false;
 				}
 			}
+			break;
+		case 'w':
+			if (!parse_deadline(optarg, &o.deadline, error))
+				return false;
 			break;
 		}
 	}

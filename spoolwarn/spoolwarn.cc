@@ -2,19 +2,22 @@
 // spoolwarn - a letter to each user whose system mailbox nears the limit,
 // while mail can still reach them.
 //
-// Usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]
+// Usage: spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL] [-w SECONDS]
 //
 // Walks the accounts of the system's own lookup (one look per login, the
 // first line of each), asks the verdict about every mailbox the limit
 // applies to, and sends one letter per threshold crossed (thresholds.h)
-// through "SENDMAIL -i -f <> LOGIN" (addressed in the host's mail name,
-// mailname.h; the null sender, see sendmail_args). What was sent is kept
-// in /var/lib/spoolwarn (state.h), under a lock held for the whole run. A letter is recorded
-// before it is handed to sendmail, and the record is taken back when
-// sendmail fails: a run killed at any point, or a state that can no longer
-// be written, never leads to the same letter twice; a letter whose
-// submission failed is tried again by the next run. -n prints the letters
-// due and changes nothing.
+// through "SENDMAIL -i -f <> LOGIN", or over SMTP with -S smtp:..., given
+// -w seconds (default 300) to take it (addressed in the host's mail name,
+// mailname.h; the null sender, see sendmail_args). What was sent is kept in
+// /var/lib/spoolwarn (state.h), under a lock held for the whole run. A
+// letter is recorded (a line appended to the journal and synced) before it
+// is handed over, and the record is taken back when the hand-over fails or
+// runs out of time: a run killed at any point, or a state that can no
+// longer be written, never leads to the same letter twice; a letter whose
+// submission failed is tried again by the next run. The whole state is
+// written once at the end of the run. -n prints the letters due and
+// changes nothing.
 //
 // Reads /etc/passwd (account module), /var/mail/.boxquota (libboxquota),
 // the status of each mailbox (verdict), the letter template, the mail
@@ -23,8 +26,8 @@
 // on standard error as "spoolwarn: file: reason", unless standard error is
 // the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
 // nothing was due), EX_USAGE, EX_NOINPUT, EX_CONFIG, EX_CANTCREAT,
-// EX_IOERR, EX_UNAVAILABLE, or EX_TEMPFAIL when a letter could not be
-// submitted.
+// EX_IOERR, EX_UNAVAILABLE, EX_NOPERM (the state folder belongs to another
+// user), or EX_TEMPFAIL when a letter could not be submitted.
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <syslog.h>
@@ -32,6 +35,7 @@
 
 #include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -63,6 +67,8 @@ const char help_text[] = "Send each user one letter when their system mailbox cr
                          "  -n             print the letters due; send nothing, record nothing\n"
                          "  -p PERCENT,... the thresholds, in percent of the limit (default 90)\n"
                          "  -S SENDMAIL    the sendmail program (default /usr/sbin/sendmail)\n"
+                         "  -w SECONDS     stop a sendmail that has not finished after this\n"
+                         "                 long; the letter is tried again next run (default 300)\n"
                          "      --help     show this help\n"
                          "      --version  show the version\n";
 
@@ -163,8 +169,10 @@ struct Run {
 	state::Marks marks; // as recorded, updated as the walk goes
 	std::time_t now = 0;
 	int status = EX_OK;
-	bool dirty = false;   // marks changed since the last save
+	bool dirty = false;   // marks changed since the state was read
 	bool stopped = false; // the state can no longer be written
+	bool held = false;    // a sendmail ran out of time: no more letters
+	int left = 0;         // letters due but not tried for that
 };
 
 // Sets login's marks (none: drops it), in memory only until the next save.
@@ -177,28 +185,39 @@ void note(Run &run, const std::string &login, const std::vector<int> &marks)
 	run.dirty = true;
 }
 
-// Writes the state as it is now; false after a fault, and then no letter
-// may go out any more.
+// A state file that could not be written: one fault, and no letter may go
+// out any more.
+void cannot_write(Run &run, const char *name, int err)
+{
+	fault(in_state_dir(name), std::string("cannot be written: ") + std::strerror(err));
+	run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+	run.stopped = true;
+}
+
+// Writes the whole state as it is now (the journal then goes); false after
+// a fault.
 bool save(Run &run)
 {
 	if (run.opt.dry_run || !run.dirty)
 		return true;
 	if (int err = state::save(run.store, run.marks)) {
-		fault(in_state_dir(state::file_name),
-		      std::string("cannot be written: ") + std::strerror(err));
-		run.status = err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
-		run.stopped = true;
+		cannot_write(run, state::file_name, err);
 		return false;
 	}
 	run.dirty = false;
 	return true;
 }
 
-// Sets login's marks and saves at once.
+// Sets login's marks and records them in the journal at once, so that they
+// outlive a crash; false after a fault.
 bool record(Run &run, const std::string &login, const std::vector<int> &marks)
 {
 	note(run, login, marks);
-	return save(run);
+	if (int err = state::record(run.store, login, marks)) {
+		cannot_write(run, state::journal_name, err);
+		return false;
+	}
+	return true;
 }
 
 // The arguments sendmail gets for a letter to login: no lone dot ends the
@@ -208,6 +227,23 @@ bool record(Run &run, const std::string &login, const std::vector<int> &marks)
 std::vector<std::string> sendmail_args(const std::string &login)
 {
 	return {"-i", "-f", "<>", login};
+}
+
+// Hands the letter to login over as -S says: to sendmail, or to a mail
+// server over SMTP; late when the deadline ended it, as it would end the
+// next one.
+submit::Result hand_over(const Run &run, const std::string &login, const std::string &text,
+                         std::string *why)
+{
+	if (!run.opt.smtp)
+		return submit::run(run.opt.sendmail, sendmail_args(login), text, run.opt.deadline,
+		                   why);
+	auto start = std::chrono::steady_clock::now();
+	if (smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname, text,
+	               run.opt.deadline, why))
+		return submit::Result::sent;
+	bool late = std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
+	return late ? submit::Result::late : submit::Result::failed;
 }
 
 // One login's look: its letter, if one is due, and its new marks.
@@ -262,21 +298,27 @@ void look(Run &run, const passwd &pw)
 		note(run, login, step.marks);
 		return;
 	}
+	if (run.held) {
+		// Unrecorded: the next run sends it.
+		++run.left;
+		return;
+	}
 	// Recorded first: once sendmail has it, no crash may make it go twice.
 	if (!record(run, login, step.marks))
 		return;
 	std::string why;
-	bool sent = run.opt.smtp ? smtp::send(*run.opt.smtp, run.mailname,
-	                                      login + "@" + run.mailname, text, 300, &why)
-	                         : submit::run(run.opt.sendmail, args, text, &why);
-	if (sent) {
+	submit::Result sent = hand_over(run, login, text, &why);
+	if (sent == submit::Result::sent) {
 		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
 		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
 		return;
 	}
 	run.status = EX_TEMPFAIL;
-	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run",
-	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
+	// Each further letter would wait as long: they wait for the next run.
+	run.held = sent == submit::Result::late;
+	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run%s",
+	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
+	       run.held ? ", no more letters in this one" : "");
 	tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
 	if (!record(run, login, step.unsent))
 		syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
@@ -319,6 +361,53 @@ bool walk(Run &run, int min_uid)
 			run.dirty = true;
 		}
 	return save(run);
+}
+
+// Opens the state folder, takes its lock, reads the state and folds in a
+// journal an earlier run left; 0, or the exit status after a fault.
+int open_state(Run &run)
+{
+	const char *what = nullptr;
+	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
+		if (err == state::not_owner) {
+			fault(site::state_dir,
+			      "owned by uid " + std::to_string(run.store.owner) +
+			          ": run spoolwarn as that user or as root, not as uid " +
+			          std::to_string(::geteuid()));
+			return EX_NOPERM;
+		}
+		std::string file =
+		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
+		fault(file, std::strerror(err));
+		return EX_CANTCREAT;
+	}
+	state::Loaded how;
+	std::string why;
+	if (state::load(run.store, &run.marks, &how, &why) != 0) {
+		fault(in_state_dir(state::file_name), std::strerror(errno));
+		return EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string said = run.opt.dry_run ? why + "; counted as empty"
+		                                   : why + "; set aside as " + state::aside_name +
+		                                         ", starting afresh";
+		fault(in_state_dir(state::file_name), said);
+	}
+	// What a killed run, or one that could not write the state at its end,
+	// recorded since.
+	if (state::fold(run.store, &run.marks, &how, &why) != 0) {
+		int err = errno;
+		fault(in_state_dir(state::journal_name),
+		      std::string("cannot be folded into the state: ") + std::strerror(err));
+		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
+	}
+	if (how == state::Loaded::damaged) {
+		std::string said = run.opt.dry_run ? why + "; not used"
+		                                   : why + "; set aside as " +
+		                                         state::journal_aside_name + ", not used";
+		fault(in_state_dir(state::journal_name), said);
+	}
+	return 0;
 }
 
 } // namespace
@@ -366,26 +455,11 @@ int main(int argc, char *argv[])
 		return EX_UNAVAILABLE;
 	}
 
-	const char *what = nullptr;
-	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
-		std::string file =
-		    what == state::lock_name ? in_state_dir(state::lock_name) : std::string(what);
-		fault(file, std::strerror(err));
-		return EX_CANTCREAT;
-	}
-	state::Loaded how;
-	std::string why;
-	if (state::load(run.store, &run.marks, &how, &why) != 0) {
-		fault(in_state_dir(state::file_name), std::strerror(errno));
-		return EX_IOERR;
-	}
-	if (how == state::Loaded::damaged) {
-		std::string note = run.opt.dry_run ? why + "; counted as empty"
-		                                   : why + "; set aside as " + state::aside_name +
-		                                         ", starting afresh";
-		fault(in_state_dir(state::file_name), note);
-	}
+	if (int status = open_state(run))
+		return status;
 	walk(run, limit.min_user);
+	if (run.left > 0)
+		syslog(LOG_WARNING, "%d more letters due left for the next run", run.left);
 	closelog();
 	if (std::fflush(stdout) != 0 && run.status == EX_OK) {
 		std::fprintf(stderr, "spoolwarn: standard output: %s\n", std::strerror(errno));

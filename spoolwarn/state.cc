@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: ISC
-// state - the state file of spoolwarn, read and replaced under a lock
-// (state.h).
+// state - the state file of spoolwarn and its journal, read, appended to
+// and replaced under a lock (state.h).
 //
 // Files: the state folder (/var/lib/spoolwarn), and in it lock, state,
-// state.damaged and the temporaries .state.XXXXXX. Temporary names come
-// from getrandom(2) and are created with O_EXCL | O_NOFOLLOW, so nothing
-// planted in the folder is ever followed or overwritten.
+// journal, their .damaged names and the temporaries .state.XXXXXX.
+// Temporary names come from getrandom(2); every file made is created with
+// O_EXCL | O_NOFOLLOW and every file read is opened with O_NOFOLLOW, so
+// nothing planted in the folder is ever followed or overwritten.
 #include "state.h"
 
 #include <dirent.h>
@@ -23,7 +24,22 @@ namespace state {
 namespace {
 
 constexpr std::string_view header = "# spoolwarn state 1\n";
+constexpr std::string_view journal_header = "# spoolwarn journal 1\n";
 constexpr std::string_view temp_prefix = ".state.";
+
+// Gives a file the folder's owner and group when run as root (so that the
+// folder's owner can read and replace it); 0 or errno.
+int adopt(const Store &s, int fd)
+{
+	if (::geteuid() != 0)
+		return 0;
+	struct stat st = {};
+	if (::fstat(fd, &st) != 0)
+		return errno;
+	if (st.st_uid == s.owner && st.st_gid == s.group)
+		return 0;
+	return ::fchown(fd, s.owner, s.group) != 0 ? errno : 0;
+}
 
 // One comma-separated list of thresholds, each 1 to 100, rising.
 bool parse_marks(std::string_view s, std::vector<int> *out)
@@ -118,10 +134,44 @@ int read_all(int fd, std::string *text)
 	}
 }
 
+enum class Found { absent, read, damaged, error };
+
+// Reads the file name in the folder into *text. Found::damaged: not a
+// regular file (*why says what it is); Found::error: errno says why. Run
+// as root on a writable store, a file found is given the folder's owner.
+Found read_named(Store &s, const char *name, std::string *text, std::string *why)
+{
+	int fd = ::openat(s.dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (fd < 0) {
+		if (errno == ENOENT)
+			return Found::absent;
+		if (errno != ELOOP && errno != ENXIO)
+			return Found::error;
+		*why = errno == ELOOP ? "a symbolic link" : "not a regular file";
+		return Found::damaged;
+	}
+	struct stat st = {};
+	int err = ::fstat(fd, &st) != 0 ? errno : 0;
+	bool regular = err == 0 && S_ISREG(st.st_mode);
+	if (err == 0 && !regular)
+		*why = S_ISDIR(st.st_mode) ? "a folder" : "not a regular file";
+	if (regular)
+		err = read_all(fd, text);
+	if (regular && err == 0 && s.write)
+		err = adopt(s, fd);
+	::close(fd);
+	errno = err;
+	if (err != 0)
+		return Found::error;
+	return regular ? Found::read : Found::damaged;
+}
+
 } // namespace
 
 Store::~Store()
 {
+	if (journal >= 0)
+		::close(journal);
 	if (lock >= 0)
 		::close(lock);
 	if (dir >= 0)
@@ -170,6 +220,53 @@ bool parse(std::string_view text, Marks *out)
 	return true;
 }
 
+std::string journal_line(std::string_view login, const std::vector<int> &marks)
+{
+	std::string line;
+	for (std::size_t i = 0; i < marks.size(); ++i) {
+		if (i > 0)
+			line += ',';
+		line += std::to_string(marks[i]);
+	}
+	if (marks.empty())
+		line += '-';
+	line += ' ';
+	line += login;
+	line += '\n';
+	return line;
+}
+
+bool replay(std::string_view text, Marks *marks)
+{
+	// Cut short before its header was synced: nothing was recorded yet.
+	if (journal_header.starts_with(text))
+		return true;
+	if (!text.starts_with(journal_header))
+		return false;
+	text.remove_prefix(journal_header.size());
+	while (!text.empty()) {
+		std::size_t nl = text.find('\n');
+		if (nl == std::string_view::npos)
+			return true; // cut short while appended: never acted upon
+		std::string_view line = text.substr(0, nl);
+		text.remove_prefix(nl + 1);
+		std::size_t blank = line.find(' ');
+		if (blank == std::string_view::npos || blank + 1 == line.size())
+			return false;
+		std::string_view list = line.substr(0, blank), login = line.substr(blank + 1);
+		std::vector<int> m;
+		if (list != "-" && !parse_marks(list, &m))
+			return false;
+		if (m.empty()) {
+			if (auto it = marks->find(login); it != marks->end())
+				marks->erase(it);
+		} else {
+			(*marks)[std::string(login)] = std::move(m);
+		}
+	}
+	return true;
+}
+
 int open(const char *folder, bool write, Store *s, const char **what)
 {
 	s->write = write;
@@ -182,6 +279,14 @@ int open(const char *folder, bool write, Store *s, const char **what)
 	s->dir = ::open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
 	if (s->dir < 0)
 		return !write && errno == ENOENT ? 0 : errno; // read-only: nothing yet
+	struct stat st = {};
+	if (::fstat(s->dir, &st) != 0)
+		return errno;
+	s->owner = st.st_uid;
+	s->group = st.st_gid;
+	// Files made by another user could not be given to the folder's owner.
+	if (write && ::geteuid() != 0 && ::geteuid() != st.st_uid)
+		return not_owner;
 	*what = lock_name;
 	int flags = write ? O_RDWR | O_CREAT : O_RDONLY;
 	s->lock = ::openat(s->dir, lock_name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
@@ -190,11 +295,13 @@ int open(const char *folder, bool write, Store *s, const char **what)
 			return 0; // no run has been here yet
 		return errno;
 	}
-	struct stat st = {};
 	if (::fstat(s->lock, &st) != 0)
 		return errno;
 	if (!S_ISREG(st.st_mode))
 		return EINVAL;
+	if (write)
+		if (int err = adopt(*s, s->lock))
+			return err;
 	while (::flock(s->lock, write ? LOCK_EX : LOCK_SH) != 0)
 		if (errno != EINTR)
 			return errno;
@@ -209,36 +316,21 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	*how = Loaded::fresh;
 	if (s.dir < 0)
 		return 0; // read-only, and no folder yet
-	int fd = ::openat(s.dir, file_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
 	std::string text;
-	if (fd < 0) {
-		if (errno == ENOENT)
-			return 0;
-		if (errno != ELOOP && errno != ENXIO)
-			return -1;
-		*why = errno == ELOOP ? "a symbolic link" : "not a regular file";
-	} else {
-		struct stat st = {};
-		if (::fstat(fd, &st) != 0) {
-			int err = errno;
-			::close(fd);
-			errno = err;
-			return -1;
-		}
-		if (!S_ISREG(st.st_mode)) {
-			*why = S_ISDIR(st.st_mode) ? "a folder" : "not a regular file";
-		} else if (int err = read_all(fd, &text)) {
-			::close(fd);
-			errno = err;
-			return -1;
-		} else if (parse(text, out)) {
-			::close(fd);
+	switch (read_named(s, file_name, &text, why)) {
+	case Found::absent:
+		return 0;
+	case Found::error:
+		return -1;
+	case Found::read:
+		if (parse(text, out)) {
 			*how = Loaded::read;
 			return 0;
-		} else {
-			*why = "not a state file (damaged or cut short)";
 		}
-		::close(fd);
+		*why = "not a state file (damaged or cut short)";
+		break;
+	case Found::damaged:
+		break;
 	}
 	out->clear();
 	*how = Loaded::damaged;
@@ -247,13 +339,88 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	return 0;
 }
 
+int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
+{
+	*how = Loaded::fresh;
+	if (s.dir < 0)
+		return 0;
+	std::string text;
+	Marks folded = *marks;
+	switch (read_named(s, journal_name, &text, why)) {
+	case Found::absent:
+		return 0;
+	case Found::error:
+		return -1;
+	case Found::read:
+		if (replay(text, &folded)) {
+			if (s.write)
+				if (int err = save(s, folded)) {
+					errno = err;
+					return -1;
+				}
+			*marks = std::move(folded);
+			*how = Loaded::read;
+			return 0;
+		}
+		*why = "not a journal (damaged)";
+		break;
+	case Found::damaged:
+		break;
+	}
+	*how = Loaded::damaged;
+	if (s.write && ::renameat(s.dir, journal_name, s.dir, journal_aside_name) != 0)
+		return -1;
+	return 0;
+}
+
+int record(Store &s, std::string_view login, const std::vector<int> &marks)
+{
+	if (s.journal < 0) {
+		int fd =
+		    ::openat(s.dir, journal_name,
+		             O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_APPEND | O_CLOEXEC, 0600);
+		if (fd < 0)
+			return errno;
+		// Made and named durably before the first record may be acted upon.
+		int err = adopt(s, fd);
+		if (err == 0)
+			err = write_all(fd, journal_header);
+		if (err == 0 && ::fsync(fd) != 0)
+			err = errno;
+		if (err == 0 && ::fsync(s.dir) != 0)
+			err = errno;
+		if (err != 0) {
+			::close(fd);
+			::unlinkat(s.dir, journal_name, 0);
+			return err;
+		}
+		s.journal = fd;
+	}
+	off_t before = ::lseek(s.journal, 0, SEEK_END);
+	if (before < 0)
+		return errno;
+	std::string line = journal_line(login, marks);
+	// One write: a record is whole or cut short, never mixed with another.
+	ssize_t n = ::write(s.journal, line.data(), line.size());
+	int err = n < 0 ? errno : 0;
+	if (n >= 0 && static_cast<std::size_t>(n) != line.size())
+		err = ENOSPC; // a short write: no room for the rest
+	if (err == 0 && ::fsync(s.journal) != 0)
+		err = errno;
+	if (err != 0 && ::ftruncate(s.journal, before) == 0)
+		::fsync(s.journal);
+	return err;
+}
+
 int save(Store &s, const Marks &marks)
 {
 	char name[16];
 	int fd = create_temporary(s.dir, name);
 	if (fd < 0)
 		return errno;
-	int err = write_all(fd, format(marks));
+	int err = adopt(s, fd);
+	if (err == 0)
+		err = write_all(fd, format(marks));
 	if (err == 0 && ::fsync(fd) != 0)
 		err = errno;
 	if (::close(fd) != 0 && err == 0)
@@ -264,8 +431,17 @@ int save(Store &s, const Marks &marks)
 		::unlinkat(s.dir, name, 0);
 		return err;
 	}
-	// The rename is durable once the folder is.
-	return ::fsync(s.dir) != 0 ? errno : 0;
+	// The rename is durable once the folder is; only then may the journal
+	// go (read again over the new state, it would change nothing).
+	if (::fsync(s.dir) != 0)
+		return errno;
+	if (s.journal >= 0) {
+		::close(s.journal);
+		s.journal = -1;
+	}
+	if (::unlinkat(s.dir, journal_name, 0) != 0 && errno != ENOENT)
+		return errno;
+	return 0;
 }
 
 } // namespace state

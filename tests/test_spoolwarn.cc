@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: ISC
 // Unit tests of spoolwarn's modules: the warning and re-arm rule, the state
-// file's text, the letter, and the command line.
+// file's and the journal's text, the letter, the command line, and running
+// sendmail (its verdict and its deadline).
 #include <gtest/gtest.h>
-
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -17,6 +20,7 @@
 #include "letter.h"
 #include "mailname.h"
 #include "state.h"
+#include "submit.h"
 #include "thresholds.h"
 
 namespace {
@@ -132,6 +136,108 @@ TEST(State, Damaged)
 	state::Marks m;
 	EXPECT_TRUE(state::parse("# spoolwarn state 1\n", &m));
 	EXPECT_TRUE(m.empty());
+}
+
+struct ReplayCase {
+	const char *what;
+	const char *text;
+	bool ok;
+	state::Marks marks; // from {alice: 90, bob: 80,95}
+};
+
+class Replay : public testing::TestWithParam<ReplayCase> {};
+
+TEST_P(Replay, Journal)
+{
+	const ReplayCase &c = GetParam();
+	state::Marks m{{"alice", {90}}, {"bob", {80, 95}}};
+	EXPECT_EQ(state::replay(c.text, &m), c.ok) << c.what;
+	if (c.ok) {
+		EXPECT_EQ(m, c.marks) << c.what;
+	}
+}
+
+#define J "# spoolwarn journal 1\n"
+INSTANTIATE_TEST_SUITE_P(State, Replay, testing::Values(
+	ReplayCase{"empty: made, nothing synced yet", "", true, {{"alice", {90}}, {"bob", {80, 95}}}},
+	ReplayCase{"its header cut short", "# spoolwarn jou", true,
+	           {{"alice", {90}}, {"bob", {80, 95}}}},
+	ReplayCase{"a record", J "90 carol\n", true,
+	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}},
+	ReplayCase{"a record taken back", J "90 carol\n- carol\n", true,
+	           {{"alice", {90}}, {"bob", {80, 95}}}},
+	ReplayCase{"taken back to fewer marks", J "80,95 alice\n80 alice\n", true,
+	           {{"alice", {80}}, {"bob", {80, 95}}}},
+	ReplayCase{"marks dropped", J "- bob\n", true, {{"alice", {90}}}},
+	ReplayCase{"the last record cut short is ignored", J "90 carol\n- car", true,
+	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}},
+	ReplayCase{"another header", "# spoolwarn journal 2\n90 carol\n", false, {}},
+	ReplayCase{"a state file", "# spoolwarn state 1\n90 carol\n", false, {}},
+	ReplayCase{"a bad line before the end", J "9x carol\n90 dave\n", false, {}},
+	ReplayCase{"no login", J "90 \n", false, {}},
+	ReplayCase{"an empty line", J "\n", false, {}}),
+	[](const auto &p) { return "case" + std::to_string(p.index); });
+#undef J
+
+TEST(State, JournalLine)
+{
+	EXPECT_EQ(state::journal_line("carol", {80, 95}), "80,95 carol\n");
+	EXPECT_EQ(state::journal_line("carol", {}), "- carol\n");
+	state::Marks m{{"carol", {1}}};
+	ASSERT_TRUE(state::replay("# spoolwarn journal 1\n" + state::journal_line("carol", {}), &m));
+	EXPECT_TRUE(m.empty());
+}
+
+// A folder of the test's own, removed afterwards.
+struct Folder {
+	std::filesystem::path path;
+	Folder()
+	{
+		char name[] = "/tmp/spoolwarn-test.XXXXXX";
+		path = ::mkdtemp(name);
+	}
+	~Folder() { std::filesystem::remove_all(path); }
+	std::string read(const char *name) const
+	{
+		std::ifstream in(path / name);
+		std::stringstream ss;
+		ss << in.rdbuf();
+		return ss.str();
+	}
+	bool has(const char *name) const { return std::filesystem::exists(path / name); }
+};
+
+// Records outlive a Store dropped without a save (a killed run); the next
+// Store folds them into the state, and the journal goes.
+TEST(State, RecordFoldSave)
+{
+	Folder f;
+	std::string dir = (f.path / "state").string();
+	const char *what = nullptr;
+	{
+		state::Store s;
+		ASSERT_EQ(state::open(dir.c_str(), true, &s, &what), 0);
+		ASSERT_EQ(state::save(s, {{"alice", {90}}}), 0);
+		ASSERT_EQ(state::record(s, "bob", {90}), 0);
+		ASSERT_EQ(state::record(s, "carol", {90}), 0);
+		ASSERT_EQ(state::record(s, "carol", {}), 0); // not sent
+	}
+	EXPECT_EQ(f.read("state/state"), "# spoolwarn state 1\n90 alice\n");
+	EXPECT_EQ(f.read("state/journal"), "# spoolwarn journal 1\n90 bob\n90 carol\n- carol\n");
+	state::Store s;
+	ASSERT_EQ(state::open(dir.c_str(), true, &s, &what), 0);
+	state::Marks m;
+	state::Loaded how;
+	std::string why;
+	ASSERT_EQ(state::load(s, &m, &how, &why), 0);
+	ASSERT_EQ(state::fold(s, &m, &how, &why), 0);
+	EXPECT_EQ(how, state::Loaded::read);
+	EXPECT_EQ(m, (state::Marks{{"alice", {90}}, {"bob", {90}}}));
+	EXPECT_EQ(f.read("state/state"), "# spoolwarn state 1\n90 alice\n90 bob\n");
+	EXPECT_FALSE(f.has("state/journal"));
+	// A record after the fold starts a new journal.
+	ASSERT_EQ(state::record(s, "dave", {90}), 0);
+	EXPECT_EQ(f.read("state/journal"), "# spoolwarn journal 1\n90 dave\n");
 }
 
 // --- the letter -----------------------------------------------------------------
@@ -325,6 +431,7 @@ struct LineCase {
 	V thresholds;
 	bool dry_run;
 	const char *sendmail;
+	int deadline = 300;
 };
 
 class Line : public testing::TestWithParam<LineCase> {};
@@ -345,6 +452,7 @@ TEST_P(Line, Parse)
 	EXPECT_EQ(o.thresholds, c.thresholds);
 	EXPECT_EQ(o.dry_run, c.dry_run);
 	EXPECT_EQ(o.sendmail, c.sendmail);
+	EXPECT_EQ(o.deadline, c.deadline);
 	// A value that names an SMTP server is read as one, and only such.
 	EXPECT_EQ(o.smtp.has_value(), std::string_view(c.sendmail).starts_with("smtp:"));
 	if (o.smtp) {
@@ -374,7 +482,126 @@ INSTANTIATE_TEST_SUITE_P(Cmdline, Line, testing::Values(
 	         false, ""},
 	LineCase{{"-p", "+80"}, "-p +80: each PERCENT must be a whole number from 1 to 100", {},
 	         false, ""},
-	LineCase{{"alice"}, "unexpected argument alice", {}, false, ""}),
+	LineCase{{"alice"}, "unexpected argument alice", {}, false, ""},
+	LineCase{{"-w", "30"}, nullptr, {90}, false, "/usr/sbin/sendmail", 30},
+	LineCase{{"-w86400"}, nullptr, {90}, false, "/usr/sbin/sendmail", 86400},
+	LineCase{{"-w"}, "option -w needs a value", {}, false, ""},
+	LineCase{{"-w", "0"}, "-w 0: SECONDS must be a whole number from 1 to 86400", {}, false, ""},
+	LineCase{{"-w", "86401"}, "-w 86401: SECONDS must be a whole number from 1 to 86400", {},
+	         false, ""},
+	LineCase{{"-w", "5s"}, "-w 5s: SECONDS must be a whole number from 1 to 86400", {}, false,
+	         ""}),
 	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+// --- sendmail -------------------------------------------------------------------
+
+// A sendmail of a shell script, in a folder of its own.
+struct Script {
+	Folder folder;
+	std::string path;
+	explicit Script(const std::string &body)
+	{
+		path = (folder.path / "sendmail").string();
+		std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
+		::chmod(path.c_str(), 0755);
+	}
+};
+
+struct SubmitCase {
+	const char *what;
+	const char *script;
+	submit::Result result;
+	const char *why;
+};
+
+class Submit : public testing::TestWithParam<SubmitCase> {};
+
+TEST_P(Submit, Verdict)
+{
+	const SubmitCase &c = GetParam();
+	::signal(SIGPIPE, SIG_IGN);
+	Script s(c.script);
+	std::string why;
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, "To: alice\n\nhello\n", 10, &why), c.result)
+	    << c.what;
+	EXPECT_EQ(why, c.why) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sendmail, Submit, testing::Values(
+	SubmitCase{"taken", "cat >/dev/null", submit::Result::sent, ""},
+	SubmitCase{"taken without reading it", "exit 0", submit::Result::sent, ""},
+	SubmitCase{"refused", "cat >/dev/null; exit 75", submit::Result::failed, "exit status 75"},
+	SubmitCase{"killed by a signal: not taken", "cat >/dev/null; kill -KILL $$",
+	           submit::Result::failed, "killed by signal 9"},
+	SubmitCase{"terminated: not taken", "kill -TERM $$", submit::Result::failed,
+	           "killed by signal 15"},
+	SubmitCase{"cannot be run", "exec /nonexistent/program", submit::Result::failed,
+	           "could not be run (exit status 127)"}),
+	[](const auto &p) { return "case" + std::to_string(p.index); });
+
+TEST(Sendmail, GetsTheLetterAndTheRecipient)
+{
+	Script s("echo \"$*\" >\"$(dirname \"$0\")/args\"; cat >\"$(dirname \"$0\")/letter\"");
+	std::string why;
+	std::string letter(200000, 'x'); // more than a pipe holds
+	ASSERT_EQ(submit::run(s.path, {"-i", "alice"}, letter, 10, &why), submit::Result::sent) << why;
+	EXPECT_EQ(s.folder.read("args"), "-i alice\n");
+	EXPECT_EQ(s.folder.read("letter"), letter);
+}
+
+TEST(Sendmail, Missing)
+{
+	std::string why;
+	EXPECT_EQ(submit::run("/nonexistent/sendmail", {"-i", "alice"}, "x\n", 10, &why),
+	          submit::Result::failed);
+	// "could not be run: No such file or directory" from posix_spawn, or its
+	// exit status 127 where it is a fork and an exec (under valgrind).
+	EXPECT_EQ(why.rfind("could not be run", 0), 0u) << why;
+}
+
+double seconds_since(std::chrono::steady_clock::time_point start)
+{
+	return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Past the deadline the whole group goes, what it started in the
+// background too, even while the letter is still being written to it.
+TEST(Sendmail, DeadlineStopsTheGroup)
+{
+	Script s("sleep 60 & echo $! >\"$(dirname \"$0\")/child\"; sleep 60");
+	std::string why;
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, std::string(1 << 20, 'x'), 1, &why),
+	          submit::Result::late);
+	double took = seconds_since(start);
+	EXPECT_EQ(why, "no answer within 1 s: stopped");
+	EXPECT_GE(took, 1.0);
+	EXPECT_LT(took, 3.0);
+	pid_t child = std::atoi(s.folder.read("child").c_str());
+	ASSERT_GT(child, 0);
+	// Gone, or a zombie waiting for init to reap it, moments after the end.
+	bool gone = false;
+	for (int i = 0; i < 100 && !gone; ++i) {
+		std::ifstream stat("/proc/" + std::to_string(child) + "/stat");
+		std::string text;
+		std::getline(stat, text);
+		gone = !stat || text.find(") Z ") != std::string::npos;
+		if (!gone)
+			::usleep(20000);
+	}
+	EXPECT_TRUE(gone) << "the background child of sendmail is still running";
+}
+
+// A program that ignores SIGTERM gets SIGKILL after the grace.
+TEST(Sendmail, DeadlineThenKill)
+{
+	Script s("trap '' TERM; sleep 60");
+	std::string why;
+	auto start = std::chrono::steady_clock::now();
+	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, "x\n", 1, &why), submit::Result::late);
+	double took = seconds_since(start);
+	EXPECT_GE(took, 1.0 + submit::grace);
+	EXPECT_LT(took, 3.0 + submit::grace);
+}
 
 } // namespace

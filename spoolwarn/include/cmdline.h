@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: ISC
 // cmdline.h - the command line of spoolwarn.
 //
-//   spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL]
+//   spoolwarn [-n] [-p PERCENT[,PERCENT...]] [-S SENDMAIL] [-w SECONDS]
 //   spoolwarn --help | --version
 //
 // parse() reads argv with getopt_long (its global state: call it from one
@@ -24,6 +24,7 @@ struct Options {
 	std::vector<int> thresholds = {90};          // -p, ascending, no duplicates
 	std::string sendmail = "/usr/sbin/sendmail"; // -S
 	std::optional<smtp::Target> smtp;            // -S smtp:...: SMTP instead
+	int deadline = 300;                          // -w, seconds per letter
 	bool help = false;
 	bool version = false;
 };
@@ -38,6 +39,9 @@ bool parse(int argc, char *argv[], Options *out, std::string *error);
 // "P[,P...]": whole numbers from 1 to 100, each optionally followed by
 // '%', in any order; the result ascending without duplicates.
 bool parse_thresholds(const char *arg, std::vector<int> *out, std::string *error);
+
+// The longest deadline -w takes, in seconds (a day).
+inline constexpr int max_deadline = 86400;
 
 } // namespace cmdline
 

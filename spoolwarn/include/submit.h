@@ -1,11 +1,14 @@
 // SPDX-License-Identifier: ISC
 // submit.h - handing a letter to the host's sendmail interface.
 //
-// Runs SENDMAIL with the arguments given (spoolwarn's: "-i -f <> LOGIN")
-// and the letter on its standard input (its standard output goes to our
-// standard error), and waits for it. The letter
-// counts as sent only when the program exits with status 0; an exit status
-// other than 0, a signal, or a program that cannot be run is a failure,
+// Runs SENDMAIL with the arguments given (spoolwarn's: "-i -f <> LOGIN") and the
+// letter on its standard input (its standard output goes to our standard
+// error), and waits for it, at most deadline seconds from its start. The program runs in a process group of
+// its own; past the deadline the whole group gets SIGTERM, and SIGKILL
+// after another `grace` seconds, so neither it nor anything it started
+// keeps the run. The letter counts as sent only when the program exits
+// with status 0 within the deadline; an exit status other than 0, a
+// signal, the deadline, or a program that cannot be run is a failure,
 // described in *why. The caller must have SIGPIPE ignored (the child gets
 // it back at its default). Not thread-safe (fork).
 #ifndef SPOOLWARN_SUBMIT_H
@@ -17,8 +20,14 @@
 
 namespace submit {
 
-bool run(const std::string &sendmail, const std::vector<std::string> &args, std::string_view letter,
-         std::string *why);
+// Seconds between SIGTERM and SIGKILL for a program past its deadline.
+inline constexpr int grace = 5;
+
+enum class Result { sent, failed, late };
+
+// late: the deadline passed and the program was stopped.
+Result run(const std::string &sendmail, const std::vector<std::string> &args,
+           std::string_view letter, int deadline, std::string *why);
 
 } // namespace submit
 

@@ -17,8 +17,9 @@
 # 1000), and a /dev of our own whose /dev/log is read into a file. The
 # sendmail given with -S is a recording script: it appends "=== ARGS" and
 # the letter to a log; a file $FAIL holding a number makes it exit with
-# that status (the letter read and dropped), and while $HOLD exists it
-# touches $WAITING and waits before it records.
+# that status (the letter read and dropped), one holding a signal's name
+# makes it kill itself with that signal, and while $HOLD exists it touches
+# $WAITING and waits before it records.
 #
 # Helpers for steps:
 #   box NAME SIZE           the mailbox of NAME, SIZE bytes (sparse), owned
@@ -26,6 +27,7 @@
 #                           there is none)
 #   warn [ARG...]           runs spoolwarn -S <recorder> ARG... as the test
 #                           user; its output in $OUT, $ERR, status in $STATUS
+#   warn_root [ARG...]      the same as root
 #   warn_bg [ARG...]        the same in the background; its pid in $BG
 #   mark                    remembers how many letters were sent so far
 #   sent                    the recipients of the letters this case's runs
@@ -115,7 +117,11 @@ SENDMAIL=$tmp/bin/sendmail
 cat >"$SENDMAIL" <<SCRIPT
 #!/bin/sh
 letter=\$(cat)
-if [ -f "$FAIL" ]; then exit "\$(cat "$FAIL")"; fi
+if [ -f "$FAIL" ]; then
+	how=\$(cat "$FAIL")
+	case \$how in [A-Z]*) kill -"\$how" \$\$ ;; esac
+	exit "\$how"
+fi
 if [ -e "$HOLD" ]; then
 	: >"$WAITING"
 	while [ -e "$HOLD" ]; do sleep 0.05; done
@@ -143,6 +149,13 @@ run_as_user() {
 # shellcheck disable=SC2034 # STATUS, OUT, ERR and BG are for the steps
 warn() {
 	run_as_user "$@" >"$tmp/out" 2>"$tmp/err" </dev/null
+	STATUS=$?
+	OUT=$(cat "$tmp/out") ERR=$(cat "$tmp/err")
+}
+# shellcheck disable=SC2034,SC2086 # the wrapper is split on purpose
+warn_root() {
+	env TZ=UTC0 WRAPPER_LOG="$tmp/log/run" $WRAPPER "$tmp/bin/spoolwarn" -S "$SENDMAIL" "$@" \
+		>"$tmp/out" 2>"$tmp/err" </dev/null
 	STATUS=$?
 	OUT=$(cat "$tmp/out") ERR=$(cat "$tmp/err")
 }
