@@ -242,7 +242,8 @@ submit::Result hand_over(const Run &run, const std::string &login, const std::st
 	if (smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname, text,
 	               run.opt.deadline, why))
 		return submit::Result::sent;
-	bool late = std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
+	bool late =
+	    std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
 	return late ? submit::Result::late : submit::Result::failed;
 }
 
@@ -291,8 +292,11 @@ void look(Run &run, const passwd &pw)
 	std::vector<std::string> args = sendmail_args(login);
 	if (run.opt.dry_run) {
 		std::string command = run.opt.sendmail;
-		for (const std::string &a : args)
-			command.append(" ").append(a);
+		if (run.opt.smtp)
+			command.append(" to ").append(login).append("@").append(run.mailname);
+		else
+			for (const std::string &a : args)
+				command.append(" ").append(a);
 		std::printf("--- a letter to %s at %d%%: %s\n%s", login.c_str(), step.letter,
 		            command.c_str(), text.c_str());
 		note(run, login, step.marks);
