@@ -178,49 +178,11 @@ Store::~Store()
 		::close(dir);
 }
 
-std::string format(const Marks &marks)
-{
-	std::string text(header);
-	for (const auto &[login, list] : marks) {
-		if (list.empty())
-			continue;
-		for (std::size_t i = 0; i < list.size(); ++i) {
-			if (i > 0)
-				text += ',';
-			text += std::to_string(list[i]);
-		}
-		text += ' ';
-		text += login;
-		text += '\n';
-	}
-	return text;
-}
+namespace {
 
-bool parse(std::string_view text, Marks *out)
-{
-	out->clear();
-	if (!text.starts_with(header))
-		return false;
-	text.remove_prefix(header.size());
-	while (!text.empty()) {
-		std::size_t nl = text.find('\n');
-		if (nl == std::string_view::npos)
-			return false; // torn: the last line has no end
-		std::string_view line = text.substr(0, nl);
-		text.remove_prefix(nl + 1);
-		std::size_t blank = line.find(' ');
-		if (blank == std::string_view::npos || blank + 1 == line.size())
-			return false;
-		std::vector<int> list;
-		if (!parse_marks(line.substr(0, blank), &list))
-			return false;
-		if (!out->emplace(std::string(line.substr(blank + 1)), std::move(list)).second)
-			return false; // a login twice
-	}
-	return true;
-}
-
-std::string journal_line(std::string_view login, const std::vector<int> &marks)
+// One line of the state or the journal: "T1,T2,... LOGIN\n", or "- LOGIN\n"
+// for no marks (the journal's taking back).
+std::string line_of(std::string_view login, const std::vector<int> &marks)
 {
 	std::string line;
 	for (std::size_t i = 0; i < marks.size(); ++i) {
@@ -236,6 +198,55 @@ std::string journal_line(std::string_view login, const std::vector<int> &marks)
 	return line;
 }
 
+// Splits a line (without its newline) into its marks and its login; false
+// when it has no blank or no login.
+bool split_line(std::string_view line, std::string_view *marks, std::string_view *login)
+{
+	std::size_t blank = line.find(' ');
+	if (blank == std::string_view::npos || blank + 1 == line.size())
+		return false;
+	*marks = line.substr(0, blank);
+	*login = line.substr(blank + 1);
+	return true;
+}
+
+} // namespace
+
+std::string format(const Marks &marks)
+{
+	std::string text(header);
+	for (const auto &[login, list] : marks)
+		if (!list.empty())
+			text += line_of(login, list);
+	return text;
+}
+
+bool parse(std::string_view text, Marks *out)
+{
+	out->clear();
+	if (!text.starts_with(header))
+		return false;
+	text.remove_prefix(header.size());
+	while (!text.empty()) {
+		std::size_t nl = text.find('\n');
+		if (nl == std::string_view::npos)
+			return false; // torn: the last line has no end
+		std::string_view line = text.substr(0, nl), list_text, login;
+		text.remove_prefix(nl + 1);
+		std::vector<int> list;
+		if (!split_line(line, &list_text, &login) || !parse_marks(list_text, &list))
+			return false;
+		if (!out->emplace(std::string(login), std::move(list)).second)
+			return false; // a login twice
+	}
+	return true;
+}
+
+std::string journal_line(std::string_view login, const std::vector<int> &marks)
+{
+	return line_of(login, marks);
+}
+
 bool replay(std::string_view text, Marks *marks)
 {
 	// Cut short before its header was synced: nothing was recorded yet.
@@ -248,12 +259,10 @@ bool replay(std::string_view text, Marks *marks)
 		std::size_t nl = text.find('\n');
 		if (nl == std::string_view::npos)
 			return true; // cut short while appended: never acted upon
-		std::string_view line = text.substr(0, nl);
+		std::string_view line = text.substr(0, nl), list, login;
 		text.remove_prefix(nl + 1);
-		std::size_t blank = line.find(' ');
-		if (blank == std::string_view::npos || blank + 1 == line.size())
+		if (!split_line(line, &list, &login))
 			return false;
-		std::string_view list = line.substr(0, blank), login = line.substr(blank + 1);
 		std::vector<int> m;
 		if (list != "-" && !parse_marks(list, &m))
 			return false;

@@ -69,13 +69,18 @@ class Connection:
                f"recipient={login}@example.org\nsize=0\n\n")
         self.p.stdin.write(req.encode())
         self.p.stdin.flush()
+        return self.answer(lambda got: f"connection closed after {got!r}").split("\n")[0]
+
+    def answer(self, closed):
+        """The next whole answer (up to its empty line); closed(bytes so far)
+        words the failure when the connection ends first."""
         answer = b""
         while not answer.endswith(b"\n\n"):
             piece = self.p.stdout.read1(4096)
             if not piece:
-                fail(f"connection closed after {answer!r}")
+                fail(closed(answer))
             answer += piece
-        return answer.decode().split("\n")[0]
+        return answer.decode()
 
     def end(self, seconds):
         """Waits up to seconds for boxpolicy to end; its exit status."""
@@ -300,13 +305,8 @@ for n in range(3):
     for i in range(0, len(REQUEST), piece):
         write_or_gone(REQUEST[i:i + piece])
         time.sleep(0.25)
-    answer = b""
-    while not answer.endswith(b"\n\n"):
-        got = c.p.stdout.read1(4096)
-        if not got:
-            fail(f"request {n + 1} of 1 s each under -w 2: connection closed")
-        answer += got
-    check(f"request {n + 1} of 1 s under -w 2: answered", answer.decode(), DUNNO)
+    answer = c.answer(lambda _: f"request {n + 1} of 1 s each under -w 2: connection closed")
+    check(f"request {n + 1} of 1 s under -w 2: answered", answer, DUNNO)
 c.p.stdin.close()
 if c.end(10) != 0:
     fail("requests of 1 s each: the connection did not end with status 0")
