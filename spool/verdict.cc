@@ -47,6 +47,8 @@ const char *reason(int error)
 		return "not a regular file owned by its account";
 	if (error == foreign_link)
 		return "a symbolic link not owned by root";
+	if (error == hard_linked)
+		return "a file with more than one link";
 	return std::strerror(error);
 }
 

@@ -24,6 +24,7 @@
 #                                    owned by the account NAME as delivery
 #                                    makes it (by root when there is none)
 #                  NAME -> TARGET    a symbolic link, owned by root
+#                  NAME = OTHER      a second name of the spool's file OTHER
 #                  NAME fifo         a FIFO
 #                  mode NAME OCTAL   permissions of NAME (. is the spool)
 #                  owner NAME UID    NAME's owner (the group stays root; a
@@ -108,6 +109,8 @@ if [ -f "$case/mail" ]; then
 		mkdir -p "$(dirname "$host/mail/$name")"
 		if [ "$a" = '->' ]; then
 			ln -s "$b" "$host/mail/$name"
+		elif [ "$a" = = ]; then
+			ln "$host/mail/$b" "$host/mail/$name"
 		elif [ "$a" = fifo ]; then
 			mkfifo "$host/mail/$name"
 		else

@@ -38,13 +38,18 @@ Status examine(const char *path);
 // Why examine_owned does not count a file: values that are no errno.
 inline constexpr int not_owned = -1;    // not a regular file of its owner
 inline constexpr int foreign_link = -2; // a symbolic link not owned by root
+inline constexpr int hard_linked = -3;  // a file with more than one link
 
-// The status of path as the refusal side counts it: a regular file owned by
-// owner, reached directly or through a symbolic link owned by root (as
-// Postfix's local(8) follows one into a mailbox); anything else is not
-// known, with error not_owned or foreign_link. A user who may write the
-// spool thus cannot make another user's mailbox look full with a file or
-// link of their own. One lstat, and one stat when path is a link.
+// The status of path as the refusal side counts it: a regular file with one
+// link, owned by owner, reached directly or through symbolic links that are
+// all root's (as Postfix's local(8) follows one into a mailbox), the links
+// in the folders on the way included; at most 40 links are followed
+// (ELOOP). Anything else is not known, with error not_owned, foreign_link
+// or hard_linked. A user who may write the spool thus cannot make another
+// user's mailbox look full with a file, a hard link or a link of their own,
+// nor choose with a link in the chain which of the account's files counts.
+// Each name is opened without following it and judged by fstat, so the file
+// counted is the one judged.
 Status examine_owned(const char *path, uid_t owner);
 
 } // namespace mailbox

@@ -4,21 +4,22 @@
 // boxpolicy, spoolstat, spoolwarn) asks here and only presents the answer;
 // none measures or compares by itself.
 //
-// judge() builds /var/mail/<login> from the account, examines it with one
-// stat (symbolic links followed; for the refusal side, Look::owned, only a
-// regular file the account owns counts, through a link only when root owns
-// it: see mailbox::examine_owned), and applies the limit rule of boxquota.h
-// (OverMailLimit) to the mailbox's size plus the bytes a message would add,
-// the sum saturated to the rule's 32-bit sizes so that 2 GiB and more is
-// judged as the largest size, never a wrapped one. A mailbox that cannot be
-// examined counts as empty (size 0), whatever the reason; the reason is kept
-// in `error` for front ends that report or log it.
+// judge() builds /var/mail/<login> from the account, examines it (Look::any:
+// one stat, symbolic links followed; the refusal side's Look::owned: only a
+// regular file with one link that the account owns counts, through links
+// only when root owns them all: see mailbox::examine_owned), and applies the
+// limit rule of boxquota.h (OverMailLimit) to the mailbox's size plus the
+// bytes a message would add, the sum saturated to the rule's 32-bit sizes so
+// that 2 GiB and more is judged as the largest size, never a wrapped one. A
+// mailbox that cannot be examined counts as empty (size 0), whatever the
+// reason; the reason is kept in `error` for front ends that report or log
+// it.
 //
 // The limit comes from libboxquota (read once per process); a report may
 // pass proposed values instead, judged by the same rule. Allocates nothing,
 // needs nothing of the C++ runtime. Not thread-safe, as libboxquota is not.
-// Files read: the mailbox's status, and /var/mail/.boxquota through
-// libboxquota.
+// Files read: the mailbox's status (Look::owned: of each name on its path,
+// opened with O_PATH), and /var/mail/.boxquota through libboxquota.
 #ifndef SPOOL_VERDICT_H
 #define SPOOL_VERDICT_H
 
@@ -43,7 +44,8 @@ struct Verdict {
 	std::time_t mtime = 0;  // its last modification; 0 unless examined
 	int error = 0;          // 0: examined; ENOENT: there is no mailbox;
 	                        // ENAMETOOLONG: the login is too long for a path;
-	                        // not_owned, foreign_link: not counted (Look::owned);
+	                        // not_owned, foreign_link, hard_linked: not
+	                        // counted (Look::owned);
 	                        // else the errno of the failed stat (EACCES, ...)
 	long long incoming = 0; // bytes the message would add (0 and up)
 	int uid = 0;            // the account's uid as the rule compares it
@@ -53,17 +55,18 @@ struct Verdict {
 
 // How the mailbox is looked at. any: whatever the path leads to, as a user
 // sees their own mailbox (spoolnag, the PAM module, spoolstat). owned: only
-// a regular file owned by the account, reached directly or through a link
-// owned by root, so that no other user's file decides a refusal (boxpolicy,
-// spoolwarn); anything else is not examined (error not_owned or
-// foreign_link), so blind.
+// a regular file with one link, owned by the account, reached directly or
+// through links all owned by root, so that no other user's file or link
+// decides a refusal (boxpolicy, spoolwarn); anything else is not examined
+// (error not_owned, foreign_link or hard_linked), so blind.
 enum class Look { any, owned };
 
 using mailbox::foreign_link;
+using mailbox::hard_linked;
 using mailbox::not_owned;
 
 // The reason error gives, as a log line words it: strerror's text, or
-// what not_owned and foreign_link mean. Static text, never null.
+// what not_owned, foreign_link and hard_linked mean. Static text, never null.
 const char *reason(int error);
 
 // Whether the mailbox could be examined.
