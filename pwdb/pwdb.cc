@@ -31,8 +31,9 @@
 // uids that share a key; in check mode one line per disagreement or shared
 // key on standard output. Exit: 0 done (and, checking, no disagreement;
 // a shared key is none, since the lookups are right), 1 disagreements
-// found, else a <sysexits.h> code; output that cannot be written (a report,
-// the help) is EX_IOERR, never success.
+// found, else a <sysexits.h> code (EX_TEMPFAIL: FILE changed during every
+// build, so the database may be stale); output that cannot be written (a
+// report, the help) is EX_IOERR, never success.
 #include <dirent.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -226,7 +227,8 @@ void usage(FILE *to)
 	                 "\n"
 	                 "Exit: 0 done, 1 disagreements found, 64 usage, 66 FILE or its\n"
 	                 "database cannot be read, 73 the database cannot be created,\n"
-	                 "74 an input/output error.\n");
+	                 "74 an input/output error, 75 FILE kept changing while it was\n"
+	                 "read (try again).\n");
 }
 
 // Flushes standard output: EX_IOERR, with a message, when anything written
@@ -499,17 +501,25 @@ int build_once(const std::string &file, bool *changed)
 // Builds FILE's database. A FILE changed during a build is read again, a
 // few times at most: a tool that writes it twice in a row (adduser) may
 // change it while the build that its first write started still runs, and
-// the watch that started it would not start another for that change.
+// the watch that started it would not start another for that change. When
+// it changed during the last build too, the database may lack what changed:
+// EX_TEMPFAIL, so that the caller (pwdb.service) tries again later.
 int build(const std::string &file)
 {
 	if (int status = readable(file); status != EX_OK)
 		return status;
 	if (!lock_and_clean(file, folder_of(file)))
 		return fail(file + ".pwdb.lock", regular::describe(errno), EX_CANTCREAT);
+	constexpr int builds = 5;
 	int status = EX_OK;
 	bool changed = true;
-	for (int tries = 0; changed && tries < 5 && status == EX_OK; tries++)
+	for (int tries = 0; changed && tries < builds && status == EX_OK; tries++)
 		status = build_once(file, &changed);
+	if (status == EX_OK && changed) {
+		std::string why = "changed during each of " + std::to_string(builds) +
+		                  " builds; the database may lack the latest changes (try again)";
+		return fail(file, why.c_str(), EX_TEMPFAIL);
+	}
 	return status;
 }
 

@@ -2,10 +2,11 @@
 # SPDX-License-Identifier: ISC
 # install.pwdb-units - the installed pwdb.path watches /etc/passwd and
 # starts pwdb.service, which rebuilds the hashed database only where one
-# exists. The service's command runs as systemd would run it, with its
-# conditions, in a private mount namespace with a scratch folder over /etc
-# (no systemd needed): nothing is made on a host without a database, and
-# after a useradd-style change the rebuilt database passes pwdb -c.
+# exists, and tries a build that ended 75 again. The service's command
+# runs as systemd would run it, with its conditions, in a private mount
+# namespace with a scratch folder over /etc (no systemd needed): nothing is
+# made on a host without a database, and after a useradd-style change the
+# rebuilt database passes pwdb -c.
 . "$(dirname "$0")/lib.sh"
 need_root_namespace
 
@@ -18,6 +19,11 @@ service=$(cat "$units/pwdb.service")
 echo "$service" | grep -qx 'Type=oneshot' || fail "pwdb.service is not Type=oneshot"
 exec_start=$(echo "$service" | sed -n 's/^ExecStart=//p')
 expect_eq ExecStart "$STAGE/sbin/pwdb" "$exec_start"
+# A build that ends 75 (the file kept changing) is tried again.
+echo "$service" | grep -qx 'Restart=on-failure' || fail "pwdb.service does not try again"
+if echo "$service" | grep -q '^RestartPreventExitStatus=.*\<75\>'; then
+	fail "pwdb.service never retries 75"
+fi
 conditions=$(echo "$service" | sed -n 's/^ConditionPathExists=//p' | sort | tr '\n' ' ')
 expect_eq ConditionPathExists "/etc/passwd.dir /etc/passwd.pag " "$conditions"
 

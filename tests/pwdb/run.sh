@@ -17,7 +17,8 @@
 #   lock     builds killed mid-way leave temporaries that the next build
 #            removes; builds of one file take turns on FILE.pwdb.lock, and
 #            one that waited for it reads FILE as it is then; a FILE changed
-#            during a build is read again
+#            during a build is read again, and one changed during every
+#            build fails with 75
 #   planted  as root, in a folder of mode 1777: links that another user
 #            plants at every name known in advance, or as soon as a build
 #            makes one, change nothing outside the folder; nor, in a folder
@@ -332,6 +333,16 @@ lock)
 		wait $pid || fail "the build during which the file changed: $(cat out)"
 		expect 0 "$pwdb" -c passwd
 		[ ! -s out ] || fail "a build published the file as it was before it changed: $(head -3 out)"
+		# A file that changes during every build (each held at its renames):
+		# after the last one pwdb says so and exits 75, for a retry.
+		ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0" strace -f -o /dev/null \
+			-e trace=rename -e inject=rename:delay_enter=200000 "$real" passwd > out 2> err &
+		pid=$!
+		while kill -0 $pid 2> /dev/null; do touch passwd; sleep 0.05; done
+		wait $pid; got=$?
+		[ "$got" = 75 ] || fail "a build during which the file kept changing exited $got, want 75"
+		grep -q '^pwdb: passwd: changed during each of 5 builds; ' err ||
+			fail "a file that kept changing: $(cat err)"
 	fi
 	;;
 planted)
