@@ -372,7 +372,13 @@ bool walk(Run &run, int min_uid)
 int open_state(Run &run)
 {
 	const char *what = nullptr;
-	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what)) {
+	std::string why;
+	if (int err = state::open(site::state_dir, !run.opt.dry_run, &run.store, &what, &why)) {
+		if (err == state::unusable) {
+			fault(in_state_dir(state::lock_name),
+			      why + ": not used; no run starts until it is removed");
+			return EX_CANTCREAT;
+		}
 		if (err == state::not_owner) {
 			fault(site::state_dir,
 			      "owned by uid " + std::to_string(run.store.owner) +
@@ -386,7 +392,6 @@ int open_state(Run &run)
 		return EX_CANTCREAT;
 	}
 	state::Loaded how;
-	std::string why;
 	if (state::load(run.store, &run.marks, &how, &why) != 0) {
 		fault(in_state_dir(state::file_name), std::strerror(errno));
 		return EX_IOERR;

@@ -5,8 +5,12 @@
 // Files: the state folder (/var/lib/spoolwarn), and in it lock, state,
 // journal, their .damaged names and the temporaries .state.XXXXXX.
 // Temporary names come from getrandom(2); every file made is created with
-// O_EXCL | O_NOFOLLOW and every file read is opened with O_NOFOLLOW, so
-// nothing planted in the folder is ever followed or overwritten.
+// O_EXCL | O_NOFOLLOW, and only what was so made is given another owner.
+// A file found is looked at (fstatat, not followed) before it is opened,
+// and opened only when it is a regular file of the folder's owner with one
+// link, so nothing planted in the folder is ever followed, overwritten or
+// handed to anyone. Files are read through a buffer of fixed size, a line
+// at a time.
 #include "state.h"
 
 #include <dirent.h>
@@ -16,6 +20,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -27,18 +32,33 @@ constexpr std::string_view header = "# spoolwarn state 1\n";
 constexpr std::string_view journal_header = "# spoolwarn journal 1\n";
 constexpr std::string_view temp_prefix = ".state.";
 
-// Gives a file the folder's owner and group when run as root (so that the
-// folder's owner can read and replace it); 0 or errno.
-int adopt(const Store &s, int fd)
+// Gives a file this run has just made (fd, from its O_EXCL create) the
+// folder's owner and group when run as root, so that the folder's owner
+// can read and replace it; 0 or errno. Never for a file found.
+int give(const Store &s, int made)
 {
 	if (::geteuid() != 0)
 		return 0;
-	struct stat st = {};
-	if (::fstat(fd, &st) != 0)
-		return errno;
-	if (st.st_uid == s.owner && st.st_gid == s.group)
-		return 0;
-	return ::fchown(fd, s.owner, s.group) != 0 ? errno : 0;
+	return ::fchown(made, s.owner, s.group) != 0 ? errno : 0;
+}
+
+// Whether a file found in the folder, of status st, may be used; *why says
+// why not.
+bool usable(const Store &s, const struct stat &st, std::string *why)
+{
+	if (S_ISLNK(st.st_mode))
+		*why = "a symbolic link";
+	else if (S_ISDIR(st.st_mode))
+		*why = "a folder";
+	else if (!S_ISREG(st.st_mode))
+		*why = "not a regular file";
+	else if (st.st_nlink != 1)
+		*why = "has " + std::to_string(st.st_nlink) + " links";
+	else if (st.st_uid != s.owner)
+		*why = "owned by uid " + std::to_string(st.st_uid) + ", not by the folder's owner";
+	else
+		return true;
+	return false;
 }
 
 // One comma-separated list of thresholds, each 1 to 100, rising.
@@ -117,32 +137,21 @@ int create_temporary(int dir, char (&name)[16])
 	return -1;
 }
 
-// Reads the whole of the regular file fd into *text; 0 or errno.
-int read_all(int fd, std::string *text)
-{
-	char buf[65536];
-	while (true) {
-		ssize_t n = ::read(fd, buf, sizeof buf);
-		if (n < 0) {
-			if (errno == EINTR)
-				continue;
-			return errno;
-		}
-		if (n == 0)
-			return 0;
-		text->append(buf, static_cast<std::size_t>(n));
-	}
-}
+enum class Found { absent, opened, damaged, error };
 
-enum class Found { absent, read, damaged, error };
-
-// Reads the file name in the folder into *text. Found::damaged: not a
-// regular file (*why says what it is); Found::error: errno says why. Run
-// as root on a writable store, a file found is given the folder's owner.
-Found read_named(Store &s, const char *name, std::string *text, std::string *why)
+// Opens the file name found in the folder with flags (O_RDONLY or O_RDWR)
+// into *fd when it may be used. Found::damaged: it may not (*why says
+// why), and it was not opened if that could be seen first; Found::error:
+// errno says why.
+Found open_found(const Store &s, const char *name, int flags, int *fd, std::string *why)
 {
-	int fd = ::openat(s.dir, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-	if (fd < 0) {
+	struct stat st = {};
+	if (::fstatat(s.dir, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+		return errno == ENOENT ? Found::absent : Found::error;
+	if (!usable(s, st, why))
+		return Found::damaged;
+	*fd = ::openat(s.dir, name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+	if (*fd < 0) {
 		if (errno == ENOENT)
 			return Found::absent;
 		if (errno != ELOOP && errno != ENXIO)
@@ -150,20 +159,79 @@ Found read_named(Store &s, const char *name, std::string *text, std::string *why
 		*why = errno == ELOOP ? "a symbolic link" : "not a regular file";
 		return Found::damaged;
 	}
-	struct stat st = {};
-	int err = ::fstat(fd, &st) != 0 ? errno : 0;
-	bool regular = err == 0 && S_ISREG(st.st_mode);
-	if (err == 0 && !regular)
-		*why = S_ISDIR(st.st_mode) ? "a folder" : "not a regular file";
-	if (regular)
-		err = read_all(fd, text);
-	if (regular && err == 0 && s.write)
-		err = adopt(s, fd);
-	::close(fd);
+	// Checked again on what was opened: the name may have changed since.
+	int err = ::fstat(*fd, &st) != 0 ? errno : 0;
+	if (err == 0 && usable(s, st, why))
+		return Found::opened;
+	::close(*fd);
+	*fd = -1;
 	errno = err;
-	if (err != 0)
-		return Found::error;
-	return regular ? Found::read : Found::damaged;
+	return err != 0 ? Found::error : Found::damaged;
+}
+
+// The lines of a text, or of a file read a piece at a time through a
+// buffer of its own.
+class Lines {
+public:
+	explicit Lines(std::string_view text) : rest_(text) {}
+	explicit Lines(int fd) : fd_(fd) {}
+
+	enum Next { line, end, torn, too_long, error };
+
+	// The next line, without its newline, in *out (good until the next
+	// call). torn: the last bytes had no newline (they are in *out);
+	// too_long: a line is longer than line_max; error: a read failed
+	// (errno).
+	Next next(std::string_view *out)
+	{
+		while (true) {
+			std::size_t nl = rest_.find('\n');
+			if (nl <= line_max) { // (npos is far beyond)
+				*out = rest_.substr(0, nl);
+				rest_.remove_prefix(nl + 1);
+				return line;
+			}
+			if (nl != std::string_view::npos || rest_.size() > line_max)
+				return too_long;
+			if (fd_ < 0 || done_) {
+				*out = rest_;
+				rest_ = {};
+				return out->empty() ? end : torn;
+			}
+			// What is left moves to the front; a read fills the rest.
+			std::size_t kept = rest_.size();
+			if (kept > 0)
+				std::memmove(buf_.data(), rest_.data(), kept);
+			ssize_t n;
+			while ((n = ::read(fd_, buf_.data() + kept, buf_.size() - kept)) < 0)
+				if (errno != EINTR)
+					return error;
+			done_ = n == 0;
+			rest_ = std::string_view(buf_.data(), kept + static_cast<std::size_t>(n));
+		}
+	}
+
+private:
+	std::string_view rest_;
+	int fd_ = -1;
+	bool done_ = false;
+	std::array<char, 8 * line_max> buf_{};
+};
+
+// How the lines of a state or a journal read.
+enum class Read { ok, damaged, too_long, error };
+
+Read ended(Lines::Next n)
+{
+	return n == Lines::error      ? Read::error
+	       : n == Lines::too_long ? Read::too_long
+	                              : Read::damaged;
+}
+
+// A header without its newline, as a line.
+std::string_view bare(std::string_view text)
+{
+	return text.substr(0, text.size() - 1);
 }
 
 } // namespace
@@ -210,6 +278,59 @@ bool split_line(std::string_view line, std::string_view *marks, std::string_view
 	return true;
 }
 
+// Reads a state file's lines into *out.
+Read parse_lines(Lines &lines, Marks *out)
+{
+	out->clear();
+	std::string_view line;
+	Lines::Next n = lines.next(&line);
+	if (n != Lines::line || line != bare(header))
+		return ended(n);
+	while ((n = lines.next(&line)) == Lines::line) {
+		std::string_view list_text, login;
+		std::vector<int> list;
+		if (!split_line(line, &list_text, &login) || !parse_marks(list_text, &list))
+			return Read::damaged;
+		if (!out->emplace(std::string(login), std::move(list)).second)
+			return Read::damaged; // a login twice
+	}
+	return n == Lines::end ? Read::ok : ended(n); // torn: the last line has no end
+}
+
+// Applies a journal's lines to *marks, in order.
+Read replay_lines(Lines &lines, Marks *marks)
+{
+	std::string_view line;
+	Lines::Next n = lines.next(&line);
+	// Cut short before its header was synced: nothing was recorded yet.
+	if (n == Lines::end || (n == Lines::torn && bare(journal_header).starts_with(line)))
+		return Read::ok;
+	if (n != Lines::line || line != bare(journal_header))
+		return ended(n);
+	while ((n = lines.next(&line)) == Lines::line) {
+		std::string_view list, login;
+		if (!split_line(line, &list, &login))
+			return Read::damaged;
+		std::vector<int> m;
+		if (list != "-" && !parse_marks(list, &m))
+			return Read::damaged;
+		if (m.empty()) {
+			if (auto it = marks->find(login); it != marks->end())
+				marks->erase(it);
+		} else {
+			(*marks)[std::string(login)] = std::move(m);
+		}
+	}
+	// A last record cut short while appended was never acted upon.
+	return n == Lines::end || n == Lines::torn ? Read::ok : ended(n);
+}
+
+// What a line too long makes of a file.
+std::string too_long_why(const char *what)
+{
+	return std::string(what) + " (a line longer than " + std::to_string(line_max) + " bytes)";
+}
+
 } // namespace
 
 std::string format(const Marks &marks)
@@ -223,23 +344,8 @@ std::string format(const Marks &marks)
 
 bool parse(std::string_view text, Marks *out)
 {
-	out->clear();
-	if (!text.starts_with(header))
-		return false;
-	text.remove_prefix(header.size());
-	while (!text.empty()) {
-		std::size_t nl = text.find('\n');
-		if (nl == std::string_view::npos)
-			return false; // torn: the last line has no end
-		std::string_view line = text.substr(0, nl), list_text, login;
-		text.remove_prefix(nl + 1);
-		std::vector<int> list;
-		if (!split_line(line, &list_text, &login) || !parse_marks(list_text, &list))
-			return false;
-		if (!out->emplace(std::string(login), std::move(list)).second)
-			return false; // a login twice
-	}
-	return true;
+	Lines lines(text);
+	return parse_lines(lines, out) == Read::ok;
 }
 
 std::string journal_line(std::string_view login, const std::vector<int> &marks)
@@ -249,34 +355,45 @@ std::string journal_line(std::string_view login, const std::vector<int> &marks)
 
 bool replay(std::string_view text, Marks *marks)
 {
-	// Cut short before its header was synced: nothing was recorded yet.
-	if (journal_header.starts_with(text))
-		return true;
-	if (!text.starts_with(journal_header))
-		return false;
-	text.remove_prefix(journal_header.size());
-	while (!text.empty()) {
-		std::size_t nl = text.find('\n');
-		if (nl == std::string_view::npos)
-			return true; // cut short while appended: never acted upon
-		std::string_view line = text.substr(0, nl), list, login;
-		text.remove_prefix(nl + 1);
-		if (!split_line(line, &list, &login))
-			return false;
-		std::vector<int> m;
-		if (list != "-" && !parse_marks(list, &m))
-			return false;
-		if (m.empty()) {
-			if (auto it = marks->find(login); it != marks->end())
-				marks->erase(it);
-		} else {
-			(*marks)[std::string(login)] = std::move(m);
-		}
-	}
-	return true;
+	Lines lines(text);
+	return replay_lines(lines, marks) == Read::ok;
 }
 
-int open(const char *folder, bool write, Store *s, const char **what)
+namespace {
+
+// Opens the lock file into s.lock: made, and given the folder's owner,
+// when writing and there is none; one found is used only when
+// open_found() allows it. 0, unusable (*why says why), or errno.
+int open_lock(Store &s, std::string *why)
+{
+	for (int attempt = 0; attempt < 100; ++attempt) {
+		if (s.write) {
+			s.lock = ::openat(s.dir, lock_name,
+			                  O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+			if (s.lock >= 0)
+				return give(s, s.lock);
+			if (errno != EEXIST)
+				return errno;
+		}
+		switch (open_found(s, lock_name, s.write ? O_RDWR : O_RDONLY, &s.lock, why)) {
+		case Found::opened:
+			return 0;
+		case Found::damaged:
+			return unusable;
+		case Found::error:
+			return errno;
+		case Found::absent:
+			if (!s.write)
+				return 0; // no run has been here yet
+			break;            // removed meanwhile: made anew
+		}
+	}
+	return EAGAIN;
+}
+
+} // namespace
+
+int open(const char *folder, bool write, Store *s, const char **what, std::string *why)
 {
 	s->write = write;
 	*what = folder;
@@ -297,20 +414,10 @@ int open(const char *folder, bool write, Store *s, const char **what)
 	if (write && ::geteuid() != 0 && ::geteuid() != st.st_uid)
 		return not_owner;
 	*what = lock_name;
-	int flags = write ? O_RDWR | O_CREAT : O_RDONLY;
-	s->lock = ::openat(s->dir, lock_name, flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
-	if (s->lock < 0) {
-		if (!write && errno == ENOENT)
-			return 0; // no run has been here yet
-		return errno;
-	}
-	if (::fstat(s->lock, &st) != 0)
-		return errno;
-	if (!S_ISREG(st.st_mode))
-		return EINVAL;
-	if (write)
-		if (int err = adopt(*s, s->lock))
-			return err;
+	if (int err = open_lock(*s, why))
+		return err;
+	if (s->lock < 0)
+		return 0; // read-only, no lock file yet
 	while (::flock(s->lock, write ? LOCK_EX : LOCK_SH) != 0)
 		if (errno != EINTR)
 			return errno;
@@ -325,19 +432,30 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	*how = Loaded::fresh;
 	if (s.dir < 0)
 		return 0; // read-only, and no folder yet
-	std::string text;
-	switch (read_named(s, file_name, &text, why)) {
+	int fd = -1;
+	switch (open_found(s, file_name, O_RDONLY, &fd, why)) {
 	case Found::absent:
 		return 0;
 	case Found::error:
 		return -1;
-	case Found::read:
-		if (parse(text, out)) {
+	case Found::opened: {
+		Lines lines(fd);
+		Read read = parse_lines(lines, out);
+		int err = errno;
+		::close(fd);
+		if (read == Read::ok) {
 			*how = Loaded::read;
 			return 0;
 		}
-		*why = "not a state file (damaged or cut short)";
+		if (read == Read::error) {
+			out->clear();
+			errno = err;
+			return -1;
+		}
+		*why = read == Read::too_long ? too_long_why("not a state file")
+		                              : "not a state file (damaged or cut short)";
 		break;
+	}
 	case Found::damaged:
 		break;
 	}
@@ -353,15 +471,23 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 	*how = Loaded::fresh;
 	if (s.dir < 0)
 		return 0;
-	std::string text;
 	Marks folded = *marks;
-	switch (read_named(s, journal_name, &text, why)) {
+	int fd = -1;
+	switch (open_found(s, journal_name, O_RDONLY, &fd, why)) {
 	case Found::absent:
 		return 0;
 	case Found::error:
 		return -1;
-	case Found::read:
-		if (replay(text, &folded)) {
+	case Found::opened: {
+		Lines lines(fd);
+		Read read = replay_lines(lines, &folded);
+		int read_err = errno;
+		::close(fd);
+		if (read == Read::error) {
+			errno = read_err;
+			return -1;
+		}
+		if (read == Read::ok) {
 			if (s.write)
 				if (int err = save(s, folded)) {
 					errno = err;
@@ -371,8 +497,10 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 			*how = Loaded::read;
 			return 0;
 		}
-		*why = "not a journal (damaged)";
+		*why = read == Read::too_long ? too_long_why("not a journal")
+		                              : "not a journal (damaged)";
 		break;
+	}
 	case Found::damaged:
 		break;
 	}
@@ -391,7 +519,7 @@ int record(Store &s, std::string_view login, const std::vector<int> &marks)
 		if (fd < 0)
 			return errno;
 		// Made and named durably before the first record may be acted upon.
-		int err = adopt(s, fd);
+		int err = give(s, fd);
 		if (err == 0)
 			err = write_all(fd, journal_header);
 		if (err == 0 && ::fsync(fd) != 0)
@@ -427,7 +555,7 @@ int save(Store &s, const Marks &marks)
 	int fd = create_temporary(s.dir, name);
 	if (fd < 0)
 		return errno;
-	int err = adopt(s, fd);
+	int err = give(s, fd);
 	if (err == 0)
 		err = write_all(fd, format(marks));
 	if (err == 0 && ::fsync(fd) != 0)

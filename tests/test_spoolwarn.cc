@@ -188,6 +188,20 @@ TEST(State, JournalLine)
 	EXPECT_TRUE(m.empty());
 }
 
+// The longest record a run can write, all marks and a login filling the
+// rest of a line, reads back; a byte more makes the journal damaged.
+TEST(State, LineBound)
+{
+	std::string line = "1";
+	for (int t = 2; t <= 100; ++t)
+		line += "," + std::to_string(t);
+	line += " " + std::string(state::line_max - line.size() - 1, 'a');
+	state::Marks m;
+	EXPECT_TRUE(state::replay("# spoolwarn journal 1\n" + line + "\n", &m));
+	EXPECT_EQ(m.begin()->second.size(), 100u);
+	EXPECT_FALSE(state::replay("# spoolwarn journal 1\n" + line + "a\n", &m));
+}
+
 // A folder of the test's own, removed afterwards.
 struct Folder {
 	std::filesystem::path path;
@@ -214,9 +228,10 @@ TEST(State, RecordFoldSave)
 	Folder f;
 	std::string dir = (f.path / "state").string();
 	const char *what = nullptr;
+	std::string why;
 	{
 		state::Store s;
-		ASSERT_EQ(state::open(dir.c_str(), true, &s, &what), 0);
+		ASSERT_EQ(state::open(dir.c_str(), true, &s, &what, &why), 0);
 		ASSERT_EQ(state::save(s, {{"alice", {90}}}), 0);
 		ASSERT_EQ(state::record(s, "bob", {90}), 0);
 		ASSERT_EQ(state::record(s, "carol", {90}), 0);
@@ -225,10 +240,9 @@ TEST(State, RecordFoldSave)
 	EXPECT_EQ(f.read("state/state"), "# spoolwarn state 1\n90 alice\n");
 	EXPECT_EQ(f.read("state/journal"), "# spoolwarn journal 1\n90 bob\n90 carol\n- carol\n");
 	state::Store s;
-	ASSERT_EQ(state::open(dir.c_str(), true, &s, &what), 0);
+	ASSERT_EQ(state::open(dir.c_str(), true, &s, &what, &why), 0);
 	state::Marks m;
 	state::Loaded how;
-	std::string why;
 	ASSERT_EQ(state::load(s, &m, &how, &why), 0);
 	ASSERT_EQ(state::fold(s, &m, &how, &why), 0);
 	EXPECT_EQ(how, state::Loaded::read);

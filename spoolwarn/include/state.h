@@ -21,10 +21,20 @@
 // a login wins, so a record is taken back by another after it. A record
 // cut short at the end (a crash or a full disk while it was appended) was
 // never acted upon and is ignored. Anything else (a torn or foreign file,
-// a link, a folder) is damaged: it is renamed aside and counts as empty.
+// a line longer than line_max) is damaged: it is renamed aside and counts
+// as empty. Both are read a piece at a time, never whole: what a file
+// costs in memory is what it records, whatever its size.
+//
+// A file found in the folder is used only when it is a regular file with
+// a single link, owned by the folder's owner; its status is checked before
+// it is opened, and again on what was opened. A state or journal found
+// otherwise (a symbolic link, a folder, a hard link, another user's file)
+// is damaged as above; a lock found otherwise stops the run (open() gives
+// unusable). Nothing found is ever written, given another owner or mode:
+// a hard link to a file elsewhere cannot be made to change it.
 //
 // A Store holds the state folder and the lock open: open() takes an
-// exclusive flock(2) on the lock file (made with O_NOFOLLOW when missing),
+// exclusive flock(2) on the lock file (made with O_EXCL when missing),
 // waiting for another run to finish, before anything is read; a read-only
 // Store takes a shared lock, and none when there is no lock file yet. The
 // lock lasts as long as the Store.
@@ -41,11 +51,12 @@
 // each run starts without one; a run replaces the state file at most
 // twice (that fold and its own save at the end).
 //
-// Files keep the folder's owner: run as root, every file made or found in
-// the folder is given the folder's owner and group (mode 0600), so a run
-// by root from cron leaves nothing the service's own user cannot read or
-// replace. Any other user who does not own the folder is refused before
-// anything is made in it (state::not_owner).
+// Files keep the folder's owner: run as root, every file a run makes in
+// the folder is given the folder's owner and group (mode 0600) through
+// the descriptor that made it, so a run by root from cron leaves nothing
+// the service's own user cannot read or replace. Any other user who does
+// not own the folder is refused before anything is made in it
+// (state::not_owner).
 //
 // All calls are relative to the folder's descriptor, never by a path under
 // it; the folder may be reached through a link (systemd's StateDirectory=
@@ -56,6 +67,7 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <string>
@@ -98,11 +110,20 @@ struct Store {
 // caller (and the caller is not root).
 inline constexpr int not_owner = -1;
 
+// What open() returns when the lock file found may not be used (*why says
+// why: not a regular file, more than one link, another owner).
+inline constexpr int unusable = -2;
+
+// The longest line of the state or the journal, without its newline: the
+// longest list of marks (1,2,...,100), a blank and the longest login a
+// password file line can hold, with room to spare.
+inline constexpr std::size_t line_max = 2048;
+
 // Opens the folder (made, mode 0700, when missing and writing; read-only,
 // a missing folder is an empty state) and takes the lock; 0, not_owner
-// (writing), or the errno of what failed (*what names it: the folder or
-// the lock file).
-int open(const char *folder, bool write, Store *s, const char **what);
+// (writing), unusable, or the errno of what failed (*what names it: the
+// folder or the lock file).
+int open(const char *folder, bool write, Store *s, const char **what, std::string *why);
 
 enum class Loaded { fresh, read, damaged };
 
