@@ -539,7 +539,15 @@ INSTANTIATE_TEST_SUITE_P(Sendmail, Submit, testing::Values(
 	           "could not be run (exit status 127)"}),
 	[](const auto &p) { return "case" + std::to_string(p.index); });
 
-TEST(Sendmail, GetsTheLetterAndTheRecipient)
+// submit::run wants SIGPIPE ignored, as spoolwarn has it: a program that is
+// gone before it has read its letter must fail the hand-over, not kill the
+// test (each test runs in a process of its own).
+class Sendmail : public testing::Test {
+protected:
+	void SetUp() override { ::signal(SIGPIPE, SIG_IGN); }
+};
+
+TEST_F(Sendmail, GetsTheLetterAndTheRecipient)
 {
 	Script s("echo \"$*\" >\"$(dirname \"$0\")/args\"; cat >\"$(dirname \"$0\")/letter\"");
 	std::string why;
@@ -549,7 +557,7 @@ TEST(Sendmail, GetsTheLetterAndTheRecipient)
 	EXPECT_EQ(s.folder.read("letter"), letter);
 }
 
-TEST(Sendmail, Missing)
+TEST_F(Sendmail, Missing)
 {
 	std::string why;
 	EXPECT_EQ(submit::run("/nonexistent/sendmail", {"-i", "alice"}, "x\n", 10, &why),
@@ -566,7 +574,7 @@ double seconds_since(std::chrono::steady_clock::time_point start)
 
 // Past the deadline the whole group goes, what it started in the
 // background too, even while the letter is still being written to it.
-TEST(Sendmail, DeadlineStopsTheGroup)
+TEST_F(Sendmail, DeadlineStopsTheGroup)
 {
 	Script s("sleep 60 & echo $! >\"$(dirname \"$0\")/child\"; sleep 60");
 	std::string why;
@@ -593,7 +601,7 @@ TEST(Sendmail, DeadlineStopsTheGroup)
 }
 
 // A program that ignores SIGTERM gets SIGKILL after the grace.
-TEST(Sendmail, DeadlineThenKill)
+TEST_F(Sendmail, DeadlineThenKill)
 {
 	Script s("trap '' TERM; sleep 60");
 	std::string why;
