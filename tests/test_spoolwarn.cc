@@ -584,7 +584,9 @@ TEST_F(Sendmail, DeadlineStopsTheGroup)
 	double took = seconds_since(start);
 	EXPECT_EQ(why, "no answer within 1 s: stopped");
 	EXPECT_GE(took, 1.0);
-	EXPECT_LT(took, 3.0);
+	// SIGTERM was enough: no grace waited for SIGKILL (with room for a
+	// loaded machine and valgrind).
+	EXPECT_LT(took, 1.0 + submit::grace);
 	pid_t child = std::atoi(s.folder.read("child").c_str());
 	ASSERT_GT(child, 0);
 	// Gone, or a zombie waiting for init to reap it, moments after the end.
@@ -609,7 +611,8 @@ TEST_F(Sendmail, DeadlineThenKill)
 	EXPECT_EQ(submit::run(s.path, {"-i", "alice"}, "x\n", 1, &why), submit::Result::late);
 	double took = seconds_since(start);
 	EXPECT_GE(took, 1.0 + submit::grace);
-	EXPECT_LT(took, 3.0 + submit::grace);
+	// SIGKILL after one grace, long before the program's 60 s.
+	EXPECT_LT(took, 1.0 + 2 * submit::grace);
 }
 
 } // namespace
