@@ -36,11 +36,12 @@ if [ -n "$missing" ]; then
 	DEBIAN_FRONTEND=noninteractive apt-get install -y -qq $missing
 fi
 
-# The servers of the login and mail tests, unpacked into .cache/debs, never
-# installed: no maintainer script runs and no service starts on this machine
+# The servers of the login and mail tests (and Exim's configuration, whose
+# template the set-up command of boxpolicy(8) is tried on), unpacked into
+# .cache/debs, never installed: no maintainer script runs and no service starts on this machine
 # (Debian's packages of Postfix and Exim conflict, and neither may run here).
 sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server \
-	postfix exim4-base exim4-daemon-light
+	postfix exim4-base exim4-daemon-light exim4-config
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"

@@ -85,24 +85,29 @@ settle() {
 	[ $i -lt 60 ] || fail "mail still queued after 60 s: $(mailq 2>&1 | head -n 20)"
 }
 
-# smtp FROM TO SUBJECT: one message over SMTP to the mail server on the
-# loopback address, from 127.0.0.2 as from another host (Debian's Exim lets
-# 127.0.0.1 relay before its RCPT checks); prints the code of the reply
-# that settled it (RCPT's when refused there, else the one after the data).
+# smtp FROM TO SUBJECT [SIZE]: one message over SMTP to the mail server on
+# the loopback address, from 127.0.0.2 as from another host (Debian's Exim
+# lets 127.0.0.1 relay before its RCPT checks); prints the reply that
+# settled it, code and text (RCPT's when refused there, else the one after
+# the data). With SIZE, MAIL FROM declares SIZE=SIZE and the message is
+# that long.
 smtp() {
 	python3 - "$@" <<'PY'
 import smtplib, sys
 frm, to, subject = sys.argv[1:4]
+size = int(sys.argv[4]) if len(sys.argv) > 4 else 0
 s = smtplib.SMTP("127.0.0.1", 25, timeout=60, source_address=("127.0.0.2", 0))
 s.ehlo("client.example.net")
-s.mail(frm)
+s.mail(frm, [f"SIZE={size}"] if size else [])
 code, text = s.rcpt(to)
 if code >= 300:
     print(code, text.decode())
 else:
     code, text = s.docmd("DATA")
     if code == 354:
-        s.send(f"From: {frm}\r\nTo: {to}\r\nSubject: {subject}\r\n\r\n{subject}\r\n.\r\n".encode())
+        msg = f"From: {frm}\r\nTo: {to}\r\nSubject: {subject}\r\n\r\n{subject}\r\n"
+        msg += ("x" * 76 + "\r\n") * max(0, (size - len(msg)) // 78 + 1) if size else ""
+        s.send((msg + ".\r\n").encode())
         code, text = s.getreply()
     print(code, text.decode())
 s.quit()

@@ -204,6 +204,9 @@ def trickle(send, data, pause):
 
 REQUEST = (b"request=smtpd_access_policy\nprotocol_state=RCPT\n"
            b"recipient=bob@example.org\nsize=0\n\n")
+# -w 3 from the first byte; the upper bound leaves room for a loaded machine
+# and valgrind, and is still far from the request's last byte (45 s).
+LATEST = 10
 SLOW = r"warning: closing the connection without an answer: request not complete within 3 "
 
 def answered(sock, request, end):
@@ -254,7 +257,7 @@ try:
     answer = ours.recv(4096)
 except (BlockingIOError, ConnectionResetError):  # nothing, or a byte unread
     answer = b""
-if status != 1 or answer != b"" or not 2.5 <= took <= 5:
+if status != 1 or answer != b"" or not 2.5 <= took <= LATEST:
     fail(f"a slow policy client: status {status}, answer {answer!r}, after {took:.1f} s")
 logged_since(seen, SLOW + rf"seconds of its first byte: client=local pid={os.getpid()} uid=0$")
 ours.close()
@@ -283,7 +286,7 @@ try:
     answer = ours.recv(4096)
 except ConnectionResetError:  # a byte was still on its way when it closed
     answer = b""
-if status != 1 or answer != b"" or not 2.5 <= took <= 5:
+if status != 1 or answer != b"" or not 2.5 <= took <= LATEST:
     fail(f"a slow lookup client: status {status}, answer {answer!r}, after {took:.1f} s")
 port = ours.getsockname()[1]
 logged_since(seen, SLOW + rf"seconds of its first byte: client=127\.0\.0\.1:{port}$")
@@ -296,8 +299,11 @@ c = Connection("-w", "2")
 
 
 def write_or_gone(b):
-    c.p.stdin.write(b)
-    c.p.stdin.flush()
+    try:
+        c.p.stdin.write(b)
+        c.p.stdin.flush()
+    except BrokenPipeError:  # dropped: answer() says so
+        pass
 
 
 for n in range(3):
