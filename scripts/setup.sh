@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
 # checking, and the static checks. The third is for the PAM module and its
 # login test through a real sshd: the client, the shells logged into, and
-# the libraries of the server, which is only unpacked (below). The two
+# the libraries of the server, which is only unpacked (below); and Dovecot's
+# headers for its quota backend (dovecot-dev depends on nothing: no server). The two
 # after it are for the tests that run boxpolicy with the real mail servers:
 # the tools that set up their namespaces and talk SMTP, and the libraries
 # the unpacked Postfix and Exim need (the servers themselves are never
@@ -22,7 +23,7 @@ packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc debhelper lintian
 	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
-	libpam0g-dev openssh-client zsh iproute2 libwrap0
+	libpam0g-dev openssh-client zsh iproute2 libwrap0 dovecot-dev
 	python3 systemd
 	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0
 	systemd-container mmdebstrap"
