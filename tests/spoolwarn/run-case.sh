@@ -37,8 +37,8 @@
 #   expect WHAT WANT GOT    fails unless GOT is WANT
 #   expect_match WHAT ERE TEXT   fails unless a line of TEXT matches ERE
 #   state_lines             the state file without its first line
-#   log_count ERE           how many syslog lines match ERE (waits a moment
-#                           for them to arrive)
+#   log_count ERE           how many syslog lines match ERE (waits until a
+#                           marker logged after them has arrived)
 #
 # SPOOLNAG_WRAPPER (environment, optional): a command put before spoolwarn,
 # such as a memory checker (split at blanks), with WRAPPER_LOG naming a path
@@ -182,8 +182,16 @@ expect_match() {
 }
 state_lines() { tail -n +2 /var/lib/spoolwarn/state 2>/dev/null; }
 log_count() {
-	sleep 0.2
-	grep -Ec -- "$1" "$tmp/syslog"
+	# The reader takes datagrams in order: once a marker sent now is in
+	# the file, so is every line the runs before it logged.
+	mark="log_count marker $$.$(date +%s%N)"
+	logger -u /dev/log -- "$mark"
+	n=0
+	while ! grep -qF -- "$mark" "$tmp/syslog" && [ $n -lt 200 ]; do
+		sleep 0.05
+		n=$((n + 1))
+	done
+	grep -v -F -- "log_count marker" "$tmp/syslog" | grep -Ec -- "$1"
 }
 
 . "$case/steps"
