@@ -247,8 +247,16 @@ std::string journal_line(std::string_view login, const std::vector<int> &marks)
 	return line_of(login, marks);
 }
 
-bool replay(std::string_view text, Marks *marks)
+bool replay(std::string_view text, Marks *marks, std::vector<std::string> *pending)
 {
+	std::map<std::string, int, std::less<>> records; // per login
+	auto finish = [&] {
+		if (pending != nullptr)
+			for (const auto &[login, n] : records)
+				if (n == 1 && marks->contains(login))
+					pending->push_back(login);
+		return true;
+	};
 	// Cut short before its header was synced: nothing was recorded yet.
 	if (journal_header.starts_with(text))
 		return true;
@@ -258,7 +266,7 @@ bool replay(std::string_view text, Marks *marks)
 	while (!text.empty()) {
 		std::size_t nl = text.find('\n');
 		if (nl == std::string_view::npos)
-			return true; // cut short while appended: never acted upon
+			return finish(); // cut short while appended: never acted upon
 		std::string_view line = text.substr(0, nl), list, login;
 		text.remove_prefix(nl + 1);
 		if (!split_line(line, &list, &login))
@@ -266,6 +274,7 @@ bool replay(std::string_view text, Marks *marks)
 		std::vector<int> m;
 		if (list != "-" && !parse_marks(list, &m))
 			return false;
+		++records[std::string(login)];
 		if (m.empty()) {
 			if (auto it = marks->find(login); it != marks->end())
 				marks->erase(it);
@@ -273,7 +282,7 @@ bool replay(std::string_view text, Marks *marks)
 			(*marks)[std::string(login)] = std::move(m);
 		}
 	}
-	return true;
+	return finish();
 }
 
 int open(const char *folder, bool write, Store *s, const char **what)
@@ -348,7 +357,8 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	return 0;
 }
 
-int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
+int fold(Store &s, Marks *marks, Loaded *how, std::string *why,
+         std::vector<std::string> *pending)
 {
 	*how = Loaded::fresh;
 	if (s.dir < 0)
@@ -361,7 +371,7 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 	case Found::error:
 		return -1;
 	case Found::read:
-		if (replay(text, &folded)) {
+		if (replay(text, &folded, pending)) {
 			if (s.write)
 				if (int err = save(s, folded)) {
 					errno = err;
@@ -382,7 +392,7 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 	return 0;
 }
 
-int record(Store &s, std::string_view login, const std::vector<int> &marks)
+int record(Store &s, std::string_view login, const std::vector<int> &marks, bool sync)
 {
 	if (s.journal < 0) {
 		int fd =
@@ -414,7 +424,7 @@ int record(Store &s, std::string_view login, const std::vector<int> &marks)
 	int err = n < 0 ? errno : 0;
 	if (n >= 0 && static_cast<std::size_t>(n) != line.size())
 		err = ENOSPC; // a short write: no room for the rest
-	if (err == 0 && ::fsync(s.journal) != 0)
+	if (err == 0 && sync && ::fsync(s.journal) != 0)
 		err = errno;
 	if (err != 0 && ::ftruncate(s.journal, before) == 0)
 		::fsync(s.journal);
