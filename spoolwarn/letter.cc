@@ -125,10 +125,10 @@ struct Placeholder {
 	std::size_t widest;
 };
 constexpr Placeholder placeholders[] = {
-    {"${LOGIN}", max_login},   {"${MAILBOX}", sizeof site::spool_dir - 1 + max_login},
-    {"${SIZE}", 20},           {"${LIMIT}", 11},
-    {"${PERCENT}", 20},        {"${THRESHOLD}", 3},
-    {"${DELETE}", 20},         {"${MAILNAME}", max_domain},
+    {"${LOGIN}", max_login}, {"${MAILBOX}", sizeof site::spool_dir - 1 + max_login},
+    {"${SIZE}", 20},         {"${LIMIT}", 11},
+    {"${PERCENT}", 20},      {"${THRESHOLD}", 3},
+    {"${DELETE}", 20},       {"${MAILNAME}", max_domain},
 };
 
 // The most octets line (no line end) can have once filled in.
@@ -136,9 +136,9 @@ std::size_t widest(std::string_view line)
 {
 	std::size_t n = 0;
 	while (!line.empty()) {
-		const Placeholder *p = std::find_if(
-		    std::begin(placeholders), std::end(placeholders),
-		    [&](const Placeholder &q) { return line.starts_with(q.name); });
+		const Placeholder *p =
+		    std::find_if(std::begin(placeholders), std::end(placeholders),
+		                 [&](const Placeholder &q) { return line.starts_with(q.name); });
 		bool found = p != std::end(placeholders);
 		n += found ? p->widest : 1;
 		line.remove_prefix(found ? p->name.size() : 1);
@@ -167,10 +167,10 @@ void fill(std::string_view text, const Facts &f, std::string *out)
 		}
 		// In the order of placeholders[].
 		const std::string values[] = {
-		    std::string(f.login),         mailbox,
-		    std::to_string(f.size),       std::to_string(f.limit),
-		    std::to_string(f.percent),    std::to_string(f.threshold),
-		    std::to_string(f.to_delete),  std::string(f.mailname),
+		    std::string(f.login),        mailbox,
+		    std::to_string(f.size),      std::to_string(f.limit),
+		    std::to_string(f.percent),   std::to_string(f.threshold),
+		    std::to_string(f.to_delete), std::string(f.mailname),
 		};
 		static_assert(std::size(values) == std::size(placeholders));
 		std::size_t i = 0;
@@ -236,13 +236,15 @@ bool check(std::string_view tmpl, std::string *why)
 		std::string_view line = without_cr(rest.substr(0, nl));
 		rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
 		++number;
-		bool from = std::any_of(p.headers.begin(), p.headers.end(), [&](std::string_view h) {
-			return line.data() >= h.data() && line.data() < h.data() + h.size() &&
-			       same_name(header_name(h), "From");
-		});
+		bool from =
+		    std::any_of(p.headers.begin(), p.headers.end(), [&](std::string_view h) {
+			    return line.data() >= h.data() && line.data() < h.data() + h.size() &&
+			           same_name(header_name(h), "From");
+		    });
 		std::size_t most = widest(line) + (from ? 1 + max_domain : 0);
 		if (most > max_line) {
-			*why = "line " + std::to_string(number) + ": could be " + std::to_string(most) +
+			*why = "line " + std::to_string(number) + ": could be " +
+			       std::to_string(most) +
 			       " octets long once filled in; a line of a letter may have " +
 			       std::to_string(max_line) + " at most";
 			return false;

@@ -435,7 +435,7 @@ Answer send(const Target &t, std::string_view helo_name, std::string_view recipi
 	s.seconds = std::max(deadline_seconds, dot_seconds);
 	s.deadline = Clock::now() + std::chrono::seconds(s.seconds);
 	if (!ask("end of data", "", 2))
-		return code / 100 == 5 ? Answer::refused
+		return code / 100 == 5   ? Answer::refused
 		       : code / 100 == 4 ? Answer::not_sent
 		                         : Answer::unknown;
 	// The server has the letter; how it takes QUIT changes nothing, and a

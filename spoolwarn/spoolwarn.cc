@@ -268,8 +268,8 @@ Outcome hand_over(const Run &run, const std::string &login, const std::string &t
 		return Outcome::not_sent;
 	}
 	auto start = std::chrono::steady_clock::now();
-	smtp::Answer a = smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname,
-	                            text, run.opt.deadline, why);
+	smtp::Answer a = smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname, text,
+	                            run.opt.deadline, why);
 	*late = a != smtp::Answer::sent && a != smtp::Answer::refused &&
 	        std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
 	switch (a) {
@@ -381,13 +381,15 @@ void look(Run &run, const passwd &pw)
 	case Outcome::not_sent:
 	case Outcome::turned_away:
 		run.status = outcome == Outcome::turned_away ? EX_CONFIG : EX_TEMPFAIL;
-		syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; %stried again next run%s",
+		syslog(LOG_WARNING,
+		       "not sent: login=%s threshold=%d%%: %s %s; %stried again next run%s",
 		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
 		       outcome == Outcome::turned_away ? "the server refuses this host; " : "",
 		       more);
 		tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
 		if (!record(run, login, step.unsent))
-			syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
+			syslog(LOG_ERR,
+			       "login=%s: the unsent letter stays recorded and is not retried",
 			       login.c_str());
 		return;
 	}
@@ -479,10 +481,11 @@ int open_state(Run &run)
 	// removed the journal.
 	for (const std::string &login : pending)
 		if (!run.opt.dry_run)
-			syslog(LOG_WARNING,
-			       "may not have been sent: login=%s threshold=%d%%: the run handing it "
-			       "over ended before the answer; recorded, not sent again",
-			       login.c_str(), run.marks[login].back());
+			syslog(
+			    LOG_WARNING,
+			    "may not have been sent: login=%s threshold=%d%%: the run handing it "
+			    "over ended before the answer; recorded, not sent again",
+			    login.c_str(), run.marks[login].back());
 	if (how == state::Loaded::damaged) {
 		std::string said = run.opt.dry_run ? why + "; not used"
 		                                   : why + "; set aside as " +

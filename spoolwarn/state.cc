@@ -357,8 +357,7 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	return 0;
 }
 
-int fold(Store &s, Marks *marks, Loaded *how, std::string *why,
-         std::vector<std::string> *pending)
+int fold(Store &s, Marks *marks, Loaded *how, std::string *why, std::vector<std::string> *pending)
 {
 	*how = Loaded::fresh;
 	if (s.dir < 0)

@@ -13,9 +13,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sysexits.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include <algorithm>

@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 enum class Server {
 	scripted, // the replies in turn (the greeting, then one per command),
-	          // then it hangs up
+	          // then it hangs up; a reply "~..." comes 2 s late
 	silent,   // takes the connection and never answers
 	trickle,  // the greeting, one byte every half second
 	none,     // nothing listens
@@ -127,8 +127,12 @@ public:
 	}
 
 private:
-	bool put(int c, const std::string &reply)
+	bool put(int c, std::string reply)
 	{
+		if (reply.starts_with('~')) {
+			std::this_thread::sleep_for(std::chrono::seconds(2));
+			reply.erase(0, 1);
+		}
 		if (mode_ != Server::trickle)
 			return ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL) ==
 			       static_cast<ssize_t>(reply.size());
@@ -198,9 +202,10 @@ struct ExchangeCase {
 	const char *what;
 	Server mode;
 	std::vector<std::string> replies;
-	bool sent;
+	smtp::Answer answer;
 	const char *why;      // exactly, or its start when it ends in "..."
 	const char *received; // null: not checked
+	double within = 1.5;  // seconds the exchange may take (deadline 1 s)
 };
 
 class Exchange : public testing::TestWithParam<ExchangeCase> {};
@@ -215,9 +220,10 @@ TEST_P(Exchange, Run)
 	smtp::Target t{"127.0.0.1", std::to_string(server.port())};
 	std::string why = "unset";
 	auto start = std::chrono::steady_clock::now();
-	bool sent = smtp::send(t, "mx.example.org", "alice@mx.example.org", letter, 1, &why);
+	smtp::Answer answer =
+	    smtp::send(t, "mx.example.org", "alice@mx.example.org", letter, 1, &why);
 	std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-	EXPECT_EQ(sent, c.sent) << c.what;
+	EXPECT_EQ(answer, c.answer) << c.what;
 	std::string_view want = c.why;
 	if (want.ends_with("...")) {
 		EXPECT_TRUE(why.starts_with(want.substr(0, want.size() - 3)))
@@ -225,7 +231,7 @@ TEST_P(Exchange, Run)
 	} else {
 		EXPECT_EQ(why, want) << c.what;
 	}
-	EXPECT_LT(took.count(), 1.5) << c.what << ": the deadline was 1 s";
+	EXPECT_LT(took.count(), c.within) << c.what;
 	if (c.received != nullptr) {
 		EXPECT_EQ(server.received(), c.received) << c.what;
 	}
@@ -241,7 +247,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {greeting, "250-fake\r\n250-PIPELINING\r\n250 8BITMIME\r\n",
                       "250 2.1.0 Ok\r\n", "250 2.1.5 Ok\r\n", "354 go on\r\n",
                       "250 2.0.0 queued\r\n", "221 bye\r\n"},
-                     true,
+                     smtp::Answer::sent,
                      "",
                      "EHLO mx.example.org\r\nMAIL FROM:<>\r\nRCPT TO:<alice@mx.example.org>\r\n"
                      "DATA\r\nSubject: hi\r\n\r\n..hidden\r\nline\r\n...two\r\n..\r\nlast\r\n"
@@ -250,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(
                      Server::scripted,
                      {greeting, "502 5.5.2 what\r\n", "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n",
                       "354 go on\r\n", "250 queued\r\n", "221 bye\r\n"},
-                     true,
+                     smtp::Answer::sent,
                      "",
                      "EHLO mx.example.org\r\nHELO mx.example.org\r\nMAIL FROM:<>\r\n"
                      "RCPT TO:<alice@mx.example.org>\r\nDATA\r\nSubject: hi\r\n\r\n"
@@ -260,49 +266,80 @@ INSTANTIATE_TEST_SUITE_P(
                      {greeting, "250 fake\r\n", "250 Ok\r\n",
                       "550 5.1.1 <alice@mx.example.org>: no \x1b[1msuch\x7f user\r\n",
                       "221 bye\r\n"},
-                     false,
+                     smtp::Answer::refused,
                      "RCPT TO: 550 5.1.1 <alice@mx.example.org>: no ?[1msuch? user",
                      "EHLO mx.example.org\r\nMAIL FROM:<>\r\nRCPT TO:<alice@mx.example.org>\r\n"
                      "QUIT\r\n"},
         ExchangeCase{"the greeting turns away",
                      Server::scripted,
                      {"421 4.3.2 busy\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: 421 4.3.2 busy",
                      ""},
-        ExchangeCase{"the letter refused after the dot",
+        ExchangeCase{"the letter refused for now after the dot",
                      Server::scripted,
                      {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
                       "451-4.3.0 try\r\n451 4.3.0 later\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "end of data: 451 4.3.0 try 4.3.0 later",
+                     nullptr},
+        ExchangeCase{"the letter refused for good after the dot",
+                     Server::scripted,
+                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
+                      "554 5.6.0 no\r\n", "221 bye\r\n"},
+                     smtp::Answer::refused,
+                     "end of data: 554 5.6.0 no",
+                     nullptr},
+        ExchangeCase{"the sender refused: this host is turned away",
+                     Server::scripted,
+                     {greeting, "250 fake\r\n", "550 5.7.1 not you\r\n", "221 bye\r\n"},
+                     smtp::Answer::turned_away,
+                     "MAIL FROM: 550 5.7.1 not you",
+                     "EHLO mx.example.org\r\nMAIL FROM:<>\r\nQUIT\r\n"},
+        ExchangeCase{"the answer to the dot comes after the deadline: still in time",
+                     Server::scripted,
+                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
+                      "~250 queued\r\n", "221 bye\r\n"},
+                     smtp::Answer::sent,
+                     "",
+                     nullptr,
+                     3.5},
+        ExchangeCase{"no answer to the dot: the letter may have gone",
+                     Server::scripted,
+                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n"},
+                     smtp::Answer::unknown,
+                     "end of data: the server closed the connection",
                      nullptr},
         ExchangeCase{"a malformed reply",
                      Server::scripted,
                      {greeting, "250-fake\r\n220 x\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "EHLO: a malformed reply: 220 x",
                      nullptr},
         ExchangeCase{"the connection closed",
                      Server::scripted,
                      {greeting, "250 fake\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "MAIL FROM: the server closed the connection",
                      nullptr},
         ExchangeCase{"a server that never answers",
                      Server::silent,
                      {},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: no answer within the deadline of 1 s",
                      ""},
         ExchangeCase{"a server that trickles",
                      Server::trickle,
                      {"220 a greeting one byte at a time\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: no answer within the deadline of 1 s",
                      ""},
-        ExchangeCase{
-            "nothing listens", Server::none, {}, false, "connect to 127.0.0.1 port ...", nullptr}),
+        ExchangeCase{"nothing listens",
+                     Server::none,
+                     {},
+                     smtp::Answer::not_sent,
+                     "connect to 127.0.0.1 port ...",
+                     nullptr}),
     [](const auto &p) { return "case" + std::to_string(p.index); });
 
 } // namespace
