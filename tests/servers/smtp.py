@@ -16,11 +16,57 @@ and text (continuation lines joined with " / "). Steps:
 
 A step whose command is refused still lets the session go on; the session
 ends with QUIT. Exit status 0 when the session ran, 1 when it broke off.
+
+smtp.py --serve PORTFILE LOG SCRIPT - a scripted server on 127.0.0.1.
+
+Listens on a free port, written to PORTFILE once it listens; for each
+connection plays SCRIPT as it is then: one reply a line, the greeting
+first, then one per command (the letter after a 354 counts as one), "250
+ok" once they run out; "+N REPLY" is REPLY after N seconds, "-" answers
+nothing until the client hangs up, "x" hangs up. Appends each command, and
+"." for each letter, to LOG. Runs until stopped.
 """
+import os
 import smtplib
 import socket
 import subprocess
 import sys
+import threading
+import time
+
+
+def session(conn, log, script):
+    with conn, conn.makefile("rb") as lines, open(script) as f, open(log, "a") as out:
+        replies = f.read().splitlines()
+        in_data = False
+        while True:
+            r = replies.pop(0) if replies else "250 ok"
+            if r.startswith("+"):
+                delay, _, r = r[1:].partition(" ")
+                time.sleep(float(delay))
+            if r == "-":
+                lines.read()
+            if r in ("-", "x"):
+                return
+            conn.sendall(r.encode() + b"\r\n")
+            in_data = r.startswith("354")
+            for line in lines:
+                line = line.rstrip(b"\r\n").decode(errors="replace")
+                if not in_data or line == ".":
+                    break
+            else:
+                return
+            print(line, file=out, flush=True)
+
+
+def serve(portfile, log, script):
+    s = socket.create_server(("127.0.0.1", 0))
+    with open(portfile + ".new", "w") as f:
+        f.write(str(s.getsockname()[1]))
+    os.rename(portfile + ".new", portfile)
+    while True:
+        conn, _ = s.accept()
+        threading.Thread(target=session, args=(conn, log, script), daemon=True).start()
 
 
 def message(size, mark):
@@ -39,6 +85,8 @@ def reply(code, text):
 
 
 def main(argv):
+    if argv[1] == "--serve":
+        serve(*argv[2:5])
     split = argv.index("--")
     where = argv[1:split]
     if where[0] == "--run":
