@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 enum class Server {
 	scripted, // the replies in turn (the greeting, then one per command),
-	          // then it hangs up; a reply "~..." comes 2 s late
+	          // then it hangs up
 	silent,   // takes the connection and never answers
 	trickle,  // the greeting, one byte every half second
 	none,     // nothing listens
@@ -127,12 +127,8 @@ public:
 	}
 
 private:
-	bool put(int c, std::string reply)
+	bool put(int c, const std::string &reply)
 	{
-		if (reply.starts_with('~')) {
-			std::this_thread::sleep_for(std::chrono::seconds(2));
-			reply.erase(0, 1);
-		}
 		if (mode_ != Server::trickle)
 			return ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL) ==
 			       static_cast<ssize_t>(reply.size());
@@ -205,7 +201,6 @@ struct ExchangeCase {
 	smtp::Answer answer;
 	const char *why;      // exactly, or its start when it ends in "..."
 	const char *received; // null: not checked
-	double within = 1.5;  // seconds the exchange may take (deadline 1 s)
 };
 
 class Exchange : public testing::TestWithParam<ExchangeCase> {};
@@ -231,7 +226,7 @@ TEST_P(Exchange, Run)
 	} else {
 		EXPECT_EQ(why, want) << c.what;
 	}
-	EXPECT_LT(took.count(), c.within) << c.what;
+	EXPECT_LT(took.count(), 1.5) << c.what << ": the deadline was 1 s";
 	if (c.received != nullptr) {
 		EXPECT_EQ(server.received(), c.received) << c.what;
 	}
@@ -289,26 +284,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "554 5.6.0 no\r\n", "221 bye\r\n"},
                      smtp::Answer::refused,
                      "end of data: 554 5.6.0 no",
-                     nullptr},
-        ExchangeCase{"the sender refused: this host is turned away",
-                     Server::scripted,
-                     {greeting, "250 fake\r\n", "550 5.7.1 not you\r\n", "221 bye\r\n"},
-                     smtp::Answer::turned_away,
-                     "MAIL FROM: 550 5.7.1 not you",
-                     "EHLO mx.example.org\r\nMAIL FROM:<>\r\nQUIT\r\n"},
-        ExchangeCase{"the answer to the dot comes after the deadline: still in time",
-                     Server::scripted,
-                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
-                      "~250 queued\r\n", "221 bye\r\n"},
-                     smtp::Answer::sent,
-                     "",
-                     nullptr,
-                     3.5},
-        ExchangeCase{"no answer to the dot: the letter may have gone",
-                     Server::scripted,
-                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n"},
-                     smtp::Answer::unknown,
-                     "end of data: the server closed the connection",
                      nullptr},
         ExchangeCase{"a malformed reply",
                      Server::scripted,

@@ -17,14 +17,11 @@ and text (continuation lines joined with " / "). Steps:
 A step whose command is refused still lets the session go on; the session
 ends with QUIT. Exit status 0 when the session ran, 1 when it broke off.
 
-smtp.py --serve PORTFILE LOG SCRIPT - a scripted server on 127.0.0.1.
-
-Listens on a free port, written to PORTFILE once it listens; for each
-connection plays SCRIPT as it is then: one reply a line, the greeting
-first, then one per command (the letter after a 354 counts as one), "250
-ok" once they run out; "+N REPLY" is REPLY after N seconds, "-" answers
-nothing until the client hangs up, "x" hangs up. Appends each command, and
-"." for each letter, to LOG. Runs until stopped.
+smtp.py --serve PORTFILE LOG SCRIPT - a scripted server on 127.0.0.1, its
+port written to PORTFILE, until stopped. Each connection plays SCRIPT as it
+then is, a reply a line ("250 ok" once they run out): the greeting, then one
+per command and per letter after a 354; "+N REPLY" comes N seconds late, "-"
+answers nothing, "x" hangs up. LOG gets each command, and "." per letter.
 """
 import os
 import smtplib
@@ -38,21 +35,19 @@ import time
 def session(conn, log, script):
     with conn, conn.makefile("rb") as lines, open(script) as f, open(log, "a") as out:
         replies = f.read().splitlines()
-        in_data = False
         while True:
             r = replies.pop(0) if replies else "250 ok"
             if r.startswith("+"):
                 delay, _, r = r[1:].partition(" ")
                 time.sleep(float(delay))
             if r == "-":
-                lines.read()
+                lines.read()  # until the client hangs up
             if r in ("-", "x"):
                 return
             conn.sendall(r.encode() + b"\r\n")
-            in_data = r.startswith("354")
-            for line in lines:
+            for line in lines:  # the command, or the letter to its dot
                 line = line.rstrip(b"\r\n").decode(errors="replace")
-                if not in_data or line == ".":
+                if not r.startswith("354") or line == ".":
                     break
             else:
                 return
