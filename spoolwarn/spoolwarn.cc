@@ -287,6 +287,61 @@ Outcome hand_over(const Run &run, const std::string &login, const std::string &t
 	return Outcome::not_sent;
 }
 
+// Hands a recorded letter over and acts on the outcome: logs it, and takes
+// the record back when the letter was not taken.
+void deliver(Run &run, const letter::Facts &facts, const thresholds::Step &step,
+             const std::string &text)
+{
+	std::string login(facts.login), why;
+	bool late = false;
+	Outcome outcome = hand_over(run, login, text, &why, &late);
+	// Each further letter would wait as long, or be turned away as well:
+	// they wait for the next run.
+	run.held = late || outcome == Outcome::turned_away;
+	const char *more = run.held ? ", no more letters in this one" : "";
+	switch (outcome) {
+	case Outcome::sent:
+		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
+		       login.c_str(), step.letter, facts.size, facts.limit, facts.percent);
+		break;
+	case Outcome::refused:
+		syslog(LOG_WARNING,
+		       "refused: login=%s threshold=%d%%: %s %s; recorded as dealt with, not tried "
+		       "again",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
+		tell(run.opt.sendmail, "letter to " + login + " refused: " + why);
+		break;
+	case Outcome::unknown:
+		syslog(LOG_WARNING,
+		       "may not have been sent: login=%s threshold=%d%%: %s %s; recorded, not sent "
+		       "again%s",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(), more);
+		tell(run.opt.sendmail, "letter to " + login + " may not have been sent: " + why);
+		if (run.held)
+			run.status = EX_TEMPFAIL;
+		break;
+	case Outcome::not_sent:
+	case Outcome::turned_away:
+		run.status = outcome == Outcome::turned_away ? EX_CONFIG : EX_TEMPFAIL;
+		syslog(LOG_WARNING,
+		       "not sent: login=%s threshold=%d%%: %s %s; %stried again next run%s",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
+		       outcome == Outcome::turned_away ? "the server refuses this host; " : "",
+		       more);
+		tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
+		if (!record(run, login, step.unsent))
+			syslog(LOG_ERR,
+			       "login=%s: the unsent letter stays recorded and is not retried",
+			       login.c_str());
+		return;
+	}
+	// The hand-over is over: the record written again says so, and a run
+	// killed from now on leaves nothing to report. Unsynced, and lost
+	// without harm: the next run would only report the letter as possibly
+	// unsent.
+	state::record(run.store, login, step.marks, false);
+}
+
 // One login's look: its letter, if one is due, and its new marks.
 void look(Run &run, const passwd &pw)
 {
@@ -350,54 +405,7 @@ void look(Run &run, const passwd &pw)
 	// Recorded first: once sendmail has it, no crash may make it go twice.
 	if (!record(run, login, step.marks))
 		return;
-	std::string why;
-	bool late = false;
-	Outcome outcome = hand_over(run, login, text, &why, &late);
-	// Each further letter would wait as long, or be turned away as well:
-	// they wait for the next run.
-	run.held = late || outcome == Outcome::turned_away;
-	const char *more = run.held ? ", no more letters in this one" : "";
-	switch (outcome) {
-	case Outcome::sent:
-		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
-		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
-		break;
-	case Outcome::refused:
-		syslog(LOG_WARNING,
-		       "refused: login=%s threshold=%d%%: %s %s; recorded as dealt with, not tried "
-		       "again",
-		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
-		tell(run.opt.sendmail, "letter to " + login + " refused: " + why);
-		break;
-	case Outcome::unknown:
-		syslog(LOG_WARNING,
-		       "may not have been sent: login=%s threshold=%d%%: %s %s; recorded, not sent "
-		       "again%s",
-		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(), more);
-		tell(run.opt.sendmail, "letter to " + login + " may not have been sent: " + why);
-		if (run.held)
-			run.status = EX_TEMPFAIL;
-		break;
-	case Outcome::not_sent:
-	case Outcome::turned_away:
-		run.status = outcome == Outcome::turned_away ? EX_CONFIG : EX_TEMPFAIL;
-		syslog(LOG_WARNING,
-		       "not sent: login=%s threshold=%d%%: %s %s; %stried again next run%s",
-		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
-		       outcome == Outcome::turned_away ? "the server refuses this host; " : "",
-		       more);
-		tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
-		if (!record(run, login, step.unsent))
-			syslog(LOG_ERR,
-			       "login=%s: the unsent letter stays recorded and is not retried",
-			       login.c_str());
-		return;
-	}
-	// The hand-over is over: the record written again says so, and a run
-	// killed from now on leaves nothing to report. Unsynced, and lost
-	// without harm: the next run would only report the letter as possibly
-	// unsent.
-	state::record(run.store, login, step.marks, false);
+	deliver(run, facts, step, text);
 }
 
 // Walks every account; false when the walk was cut short.
