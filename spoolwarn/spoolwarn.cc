@@ -486,14 +486,14 @@ int open_state(Run &run)
 		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
 	}
 	// A letter a killed run was handing over: said once, as the fold has
-	// removed the journal.
+	// removed the journal (a dry run leaves it: the next run says it).
+	if (run.opt.dry_run)
+		pending.clear();
 	for (const std::string &login : pending)
-		if (!run.opt.dry_run)
-			syslog(
-			    LOG_WARNING,
-			    "may not have been sent: login=%s threshold=%d%%: the run handing it "
-			    "over ended before the answer; recorded, not sent again",
-			    login.c_str(), run.marks[login].back());
+		syslog(LOG_WARNING,
+		       "may not have been sent: login=%s threshold=%d%%: the run handing it over "
+		       "ended before the answer; recorded, not sent again",
+		       login.c_str(), run.marks[login].back());
 	if (how == state::Loaded::damaged) {
 		std::string said = run.opt.dry_run ? why + "; not used"
 		                                   : why + "; set aside as " +
