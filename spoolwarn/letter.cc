@@ -113,6 +113,39 @@ bool has_header(const Parts &p, std::string_view name)
 	                   [&](std::string_view h) { return same_name(header_name(h), name); });
 }
 
+// A letter's line, CRLF aside, has at most this many octets (RFC 5322).
+constexpr std::size_t max_line = 998;
+// A login as a local part has at most this many (RFC 5321).
+constexpr std::size_t max_login = 64;
+constexpr std::size_t max_domain = 253;
+
+// The placeholders, and the most octets each one's value can have.
+struct Placeholder {
+	std::string_view name;
+	std::size_t widest;
+};
+constexpr Placeholder placeholders[] = {
+    {"${LOGIN}", max_login}, {"${MAILBOX}", sizeof site::spool_dir - 1 + max_login},
+    {"${SIZE}", 20},         {"${LIMIT}", 11},
+    {"${PERCENT}", 20},      {"${THRESHOLD}", 3},
+    {"${DELETE}", 20},       {"${MAILNAME}", max_domain},
+};
+
+// The most octets line (no line end) can have once filled in.
+std::size_t widest(std::string_view line)
+{
+	std::size_t n = 0;
+	while (!line.empty()) {
+		const Placeholder *p =
+		    std::find_if(std::begin(placeholders), std::end(placeholders),
+		                 [&](const Placeholder &q) { return line.starts_with(q.name); });
+		bool found = p != std::end(placeholders);
+		n += found ? p->widest : 1;
+		line.remove_prefix(found ? p->name.size() : 1);
+	}
+	return n;
+}
+
 // text with the placeholders filled in, and every line end LF alone.
 void fill(std::string_view text, const Facts &f, std::string *out)
 {
@@ -132,33 +165,23 @@ void fill(std::string_view text, const Facts &f, std::string *out)
 				text.remove_prefix(1);
 			continue;
 		}
-		std::string value;
-		std::size_t len = 0;
-		struct {
-			std::string_view name;
-			std::string value;
-		} const table[] = {
-		    {"${LOGIN}", std::string(f.login)},
-		    {"${MAILBOX}", mailbox},
-		    {"${SIZE}", std::to_string(f.size)},
-		    {"${LIMIT}", std::to_string(f.limit)},
-		    {"${PERCENT}", std::to_string(f.percent)},
-		    {"${THRESHOLD}", std::to_string(f.threshold)},
-		    {"${DELETE}", std::to_string(f.to_delete)},
-		    {"${MAILNAME}", std::string(f.mailname)},
+		// In the order of placeholders[].
+		const std::string values[] = {
+		    std::string(f.login),        mailbox,
+		    std::to_string(f.size),      std::to_string(f.limit),
+		    std::to_string(f.percent),   std::to_string(f.threshold),
+		    std::to_string(f.to_delete), std::string(f.mailname),
 		};
-		for (const auto &row : table)
-			if (text.starts_with(row.name)) {
-				value = row.value;
-				len = row.name.size();
-				break;
-			}
-		if (len == 0) {
+		static_assert(std::size(values) == std::size(placeholders));
+		std::size_t i = 0;
+		while (i < std::size(placeholders) && !text.starts_with(placeholders[i].name))
+			++i;
+		if (i == std::size(placeholders)) {
 			*out += '$';
 			text.remove_prefix(1);
 		} else {
-			*out += value;
-			text.remove_prefix(len);
+			*out += values[i];
+			text.remove_prefix(placeholders[i].name.size());
 		}
 	}
 }
@@ -203,12 +226,37 @@ std::string qualified_from(std::string line, std::string_view mailname)
 bool check(std::string_view tmpl, std::string *why)
 {
 	Parts p;
-	return split(tmpl, &p, why);
+	if (!split(tmpl, &p, why))
+		return false;
+	// Every line as the longest values would fill it in; a From: line may
+	// also get "@MAILNAME".
+	std::size_t number = 0;
+	for (std::string_view rest = tmpl; !rest.empty();) {
+		std::size_t nl = rest.find('\n');
+		std::string_view line = without_cr(rest.substr(0, nl));
+		rest.remove_prefix(nl == std::string_view::npos ? rest.size() : nl + 1);
+		++number;
+		bool from =
+		    std::any_of(p.headers.begin(), p.headers.end(), [&](std::string_view h) {
+			    return line.data() >= h.data() && line.data() < h.data() + h.size() &&
+			           same_name(header_name(h), "From");
+		    });
+		std::size_t most = widest(line) + (from ? 1 + max_domain : 0);
+		if (most > max_line) {
+			*why = "line " + std::to_string(number) + ": could be " +
+			       std::to_string(most) +
+			       " octets long once filled in; a line of a letter may have " +
+			       std::to_string(max_line) + " at most";
+			return false;
+		}
+	}
+	return true;
 }
 
 bool safe_login(std::string_view login)
 {
-	if (login.empty() || login.front() == '-' || login.front() == '.')
+	if (login.empty() || login.size() > max_login || login.front() == '-' ||
+	    login.front() == '.')
 		return false;
 	for (char c : login)
 		if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '_' ||

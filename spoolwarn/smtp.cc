@@ -2,9 +2,10 @@
 // smtp - handing a letter to a mail server over SMTP (smtp.h).
 //
 // One socket per attempt, owned by a Socket and closed with it. Every wait
-// is a poll() for the time left before the one deadline of the exchange,
-// and the socket is non-blocking, so neither a silent server nor a slow
-// one can hold the caller past it.
+// is a poll() for the time left before the deadline of the exchange's
+// current part (up to the final dot, its answer, QUIT), and the socket is
+// non-blocking, so neither a silent server nor a slow one can hold the
+// caller past it.
 #include "smtp.h"
 
 #include <arpa/inet.h>
@@ -372,29 +373,31 @@ bool parse(std::string_view value, Target *out, std::string *error)
 	return true;
 }
 
-bool send(const Target &t, std::string_view helo_name, std::string_view recipient_address,
-          std::string_view letter, int deadline_seconds, std::string *why)
+Answer send(const Target &t, std::string_view helo_name, std::string_view recipient_address,
+            std::string_view letter, int deadline_seconds, std::string *why)
 {
 	if (!usable(helo_name) || !usable(recipient_address)) {
 		*why = "cannot be put in a command: " + clean(helo_name) + " " +
 		       clean(recipient_address);
-		return false;
+		return Answer::not_sent;
 	}
 	Session s;
 	s.seconds = deadline_seconds;
 	s.deadline = Clock::now() + std::chrono::seconds(deadline_seconds);
 	if (!connect_to(t, s, why))
-		return false;
+		return Answer::not_sent;
 	Socket sock(s.fd);
 
 	// Sends command (none for the greeting) and reads the reply; false with
-	// *why set when that fails or the reply's class is not want.
+	// *why set when that fails or the reply's class is not want (code is
+	// then the reply's, or 0 when there was none).
 	int code = 0;
 	auto ask = [&](const char *step, std::string_view command, int want) {
 		std::string text, fault;
 		code = 0;
 		if (!write_all(s, command, &fault) || !read_reply(s, &code, &text, &fault)) {
 			*why = std::string(step) + ": " + fault;
+			code = 0;
 			return false;
 		}
 		if (code / 100 == want)
@@ -403,26 +406,45 @@ bool send(const Target &t, std::string_view helo_name, std::string_view recipien
 		return false;
 	};
 	// After a refusal, a polite end; its reply does not matter.
-	auto give_up = [&] {
+	auto give_up = [&](Answer a) {
 		std::string ignored;
 		write_all(s, "QUIT\r\n", &ignored);
-		return false;
+		return a;
+	};
+	// A 5xx before RCPT turns this client away; one from RCPT on, this letter.
+	auto refusal = [&](Answer if_5xx) {
+		return give_up(code / 100 == 5 ? if_5xx : Answer::not_sent);
 	};
 	std::string helo(helo_name), to(recipient_address);
 	if (!ask("greeting", "", 2))
-		return false;
+		return refusal(Answer::turned_away);
 	// A server that does not know EHLO refuses it with 5xx.
 	bool greeted = ask("EHLO", "EHLO " + helo + "\r\n", 2) ||
 	               (code / 100 == 5 && ask("HELO", "HELO " + helo + "\r\n", 2));
-	if (!greeted || !ask("MAIL FROM", "MAIL FROM:<>\r\n", 2) ||
-	    !ask("RCPT TO", "RCPT TO:<" + to + ">\r\n", 2) || !ask("DATA", "DATA\r\n", 3))
-		return give_up();
-	if (!ask("end of data", data_of(letter), 2))
-		return false;
-	// The server has the letter; how it takes QUIT changes nothing.
+	if (!greeted || !ask("MAIL FROM", "MAIL FROM:<>\r\n", 2))
+		return refusal(Answer::turned_away);
+	if (!ask("RCPT TO", "RCPT TO:<" + to + ">\r\n", 2) || !ask("DATA", "DATA\r\n", 3))
+		return refusal(Answer::refused);
+	std::string data = data_of(letter);
+	std::string fault;
+	if (!write_all(s, data, &fault)) {
+		*why = "end of data: " + fault;
+		return Answer::not_sent;
+	}
+	// The dot is out: the server may have the letter from now on.
+	s.seconds = std::max(deadline_seconds, dot_seconds);
+	s.deadline = Clock::now() + std::chrono::seconds(s.seconds);
+	if (!ask("end of data", "", 2))
+		return code / 100 == 5   ? Answer::refused
+		       : code / 100 == 4 ? Answer::not_sent
+		                         : Answer::unknown;
+	// The server has the letter; how it takes QUIT changes nothing, and a
+	// server that never answers it costs seconds, not a deadline.
+	s.seconds = quit_seconds;
+	s.deadline = Clock::now() + std::chrono::seconds(s.seconds);
 	ask("QUIT", "QUIT\r\n", 2);
 	why->clear();
-	return true;
+	return Answer::sent;
 }
 
 } // namespace smtp

@@ -12,12 +12,18 @@
 // mailname.h; the null sender, see sendmail_args). What was sent is kept in
 // /var/lib/spoolwarn (state.h), under a lock held for the whole run. A
 // letter is recorded (a line appended to the journal and synced) before it
-// is handed over, and the record is taken back when the hand-over fails or
-// runs out of time: a run killed at any point, or a state that can no
-// longer be written, never leads to the same letter twice; a letter whose
-// submission failed is tried again by the next run. The whole state is
-// written once at the end of the run. -n prints the letters due and
-// changes nothing.
+// is handed over, and the record is taken back when it was not taken (a
+// temporary refusal, no connection, the deadline before the end of the
+// letter): a run killed at any point, or a state that can no longer be
+// written, never leads to the same letter twice; a letter not taken is
+// tried again by the next run. A letter refused for good (a 5xx to RCPT,
+// DATA or the letter; sendmail's EX_NOUSER or EX_DATAERR) is dealt with:
+// recorded, logged, never tried again, and no fault of the run. A letter
+// handed over without an answer, in this run or in a killed one, stays
+// recorded and is logged as one that may not have been sent. A 5xx before
+// RCPT refuses this host, not the letter: not sent, and the run exits
+// EX_CONFIG. The whole state is written once at the end of the run. -n
+// prints the letters due and changes nothing.
 //
 // Reads /etc/passwd (account module), /var/mail/.boxquota (libboxquota),
 // the status of each mailbox (verdict), the letter template, the mail
@@ -27,7 +33,8 @@
 // the journal (JOURNAL_STREAM), which has the syslog line already. Exit status: 0 (also when
 // nothing was due), EX_USAGE, EX_NOINPUT, EX_CONFIG, EX_CANTCREAT,
 // EX_IOERR, EX_UNAVAILABLE, EX_NOPERM (the state folder belongs to another
-// user), or EX_TEMPFAIL when a letter could not be submitted.
+// user), EX_CONFIG also when the mail server refuses this host, or
+// EX_TEMPFAIL when a letter could not be submitted.
 #include <sys/stat.h>
 #include <sysexits.h>
 #include <syslog.h>
@@ -229,22 +236,110 @@ std::vector<std::string> sendmail_args(const std::string &login)
 	return {"-i", "-f", "<>", login};
 }
 
+// What became of a letter handed over.
+enum class Outcome {
+	sent,
+	refused,     // this letter, for good: dealt with, never tried again
+	unknown,     // handed over without an answer: it may have gone
+	not_sent,    // tried again next run
+	turned_away, // the server refuses this host: its set-up, or -S, is wrong
+};
+
 // Hands the letter to login over as -S says: to sendmail, or to a mail
-// server over SMTP; late when the deadline ended it, as it would end the
+// server over SMTP. *late: the deadline ended it, as it would end the
 // next one.
-submit::Result hand_over(const Run &run, const std::string &login, const std::string &text,
-                         std::string *why)
+Outcome hand_over(const Run &run, const std::string &login, const std::string &text,
+                  std::string *why, bool *late)
 {
-	if (!run.opt.smtp)
-		return submit::run(run.opt.sendmail, sendmail_args(login), text, run.opt.deadline,
-		                   why);
+	*late = false;
+	if (!run.opt.smtp) {
+		switch (submit::run(run.opt.sendmail, sendmail_args(login), text, run.opt.deadline,
+		                    why)) {
+		case submit::Result::sent:
+			return Outcome::sent;
+		case submit::Result::refused:
+			return Outcome::refused;
+		case submit::Result::late:
+			*late = true;
+			return Outcome::not_sent;
+		case submit::Result::failed:
+			break;
+		}
+		return Outcome::not_sent;
+	}
 	auto start = std::chrono::steady_clock::now();
-	if (smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname, text,
-	               run.opt.deadline, why))
-		return submit::Result::sent;
-	bool late =
-	    std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
-	return late ? submit::Result::late : submit::Result::failed;
+	smtp::Answer a = smtp::send(*run.opt.smtp, run.mailname, login + "@" + run.mailname, text,
+	                            run.opt.deadline, why);
+	*late = a != smtp::Answer::sent && a != smtp::Answer::refused &&
+	        std::chrono::steady_clock::now() - start >= std::chrono::seconds(run.opt.deadline);
+	switch (a) {
+	case smtp::Answer::sent:
+		return Outcome::sent;
+	case smtp::Answer::refused:
+		return Outcome::refused;
+	case smtp::Answer::unknown:
+		return Outcome::unknown;
+	case smtp::Answer::turned_away:
+		return Outcome::turned_away;
+	case smtp::Answer::not_sent:
+		break;
+	}
+	return Outcome::not_sent;
+}
+
+// Hands a recorded letter over and acts on the outcome: logs it, and takes
+// the record back when the letter was not taken.
+void deliver(Run &run, const letter::Facts &facts, const thresholds::Step &step,
+             const std::string &text)
+{
+	std::string login(facts.login), why;
+	bool late = false;
+	Outcome outcome = hand_over(run, login, text, &why, &late);
+	// Each further letter would wait as long, or be turned away as well:
+	// they wait for the next run.
+	run.held = late || outcome == Outcome::turned_away;
+	const char *more = run.held ? ", no more letters in this one" : "";
+	switch (outcome) {
+	case Outcome::sent:
+		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
+		       login.c_str(), step.letter, facts.size, facts.limit, facts.percent);
+		break;
+	case Outcome::refused:
+		syslog(LOG_WARNING,
+		       "refused: login=%s threshold=%d%%: %s %s; recorded as dealt with, not tried "
+		       "again",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str());
+		tell(run.opt.sendmail, "letter to " + login + " refused: " + why);
+		break;
+	case Outcome::unknown:
+		syslog(LOG_WARNING,
+		       "may not have been sent: login=%s threshold=%d%%: %s %s; recorded, not sent "
+		       "again%s",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(), more);
+		tell(run.opt.sendmail, "letter to " + login + " may not have been sent: " + why);
+		if (run.held)
+			run.status = EX_TEMPFAIL;
+		break;
+	case Outcome::not_sent:
+	case Outcome::turned_away:
+		run.status = outcome == Outcome::turned_away ? EX_CONFIG : EX_TEMPFAIL;
+		syslog(LOG_WARNING,
+		       "not sent: login=%s threshold=%d%%: %s %s; %stried again next run%s",
+		       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
+		       outcome == Outcome::turned_away ? "the server refuses this host; " : "",
+		       more);
+		tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
+		if (!record(run, login, step.unsent))
+			syslog(LOG_ERR,
+			       "login=%s: the unsent letter stays recorded and is not retried",
+			       login.c_str());
+		return;
+	}
+	// The hand-over is over: the record written again says so, and a run
+	// killed from now on leaves nothing to report. Unsynced, and lost
+	// without harm: the next run would only report the letter as possibly
+	// unsent.
+	state::record(run.store, login, step.marks, false);
 }
 
 // One login's look: its letter, if one is due, and its new marks.
@@ -310,23 +405,7 @@ void look(Run &run, const passwd &pw)
 	// Recorded first: once sendmail has it, no crash may make it go twice.
 	if (!record(run, login, step.marks))
 		return;
-	std::string why;
-	submit::Result sent = hand_over(run, login, text, &why);
-	if (sent == submit::Result::sent) {
-		syslog(LOG_INFO, "sent: login=%s threshold=%d%% size=%lld limit=%d percent=%lld",
-		       login.c_str(), step.letter, v.size, v.limit.max_size, facts.percent);
-		return;
-	}
-	run.status = EX_TEMPFAIL;
-	// Each further letter would wait as long: they wait for the next run.
-	run.held = sent == submit::Result::late;
-	syslog(LOG_WARNING, "not sent: login=%s threshold=%d%%: %s %s; tried again next run%s",
-	       login.c_str(), step.letter, run.opt.sendmail.c_str(), why.c_str(),
-	       run.held ? ", no more letters in this one" : "");
-	tell(run.opt.sendmail, "letter to " + login + " not sent: " + why);
-	if (!record(run, login, step.unsent))
-		syslog(LOG_ERR, "login=%s: the unsent letter stays recorded and is not retried",
-		       login.c_str());
+	deliver(run, facts, step, text);
 }
 
 // Walks every account; false when the walk was cut short.
@@ -404,12 +483,22 @@ int open_state(Run &run)
 	}
 	// What a killed run, or one that could not write the state at its end,
 	// recorded since.
-	if (state::fold(run.store, &run.marks, &how, &why) != 0) {
+	std::vector<std::string> pending;
+	if (state::fold(run.store, &run.marks, &how, &why, &pending) != 0) {
 		int err = errno;
 		fault(in_state_dir(state::journal_name),
 		      std::string("cannot be folded into the state: ") + std::strerror(err));
 		return err == ENOSPC || err == EDQUOT ? EX_CANTCREAT : EX_IOERR;
 	}
+	// A letter a killed run was handing over: said once, as the fold has
+	// removed the journal (a dry run leaves it: the next run says it).
+	if (run.opt.dry_run)
+		pending.clear();
+	for (const std::string &login : pending)
+		syslog(LOG_WARNING,
+		       "may not have been sent: login=%s threshold=%d%%: the run handing it over "
+		       "ended before the answer; recorded, not sent again",
+		       login.c_str(), run.marks[login].back());
 	if (how == state::Loaded::damaged) {
 		std::string said = run.opt.dry_run ? why + "; not used"
 		                                   : why + "; set aside as " +

@@ -298,7 +298,7 @@ Read parse_lines(Lines &lines, Marks *out)
 }
 
 // Applies a journal's lines to *marks, in order.
-Read replay_lines(Lines &lines, Marks *marks)
+Read replay_lines(Lines &lines, Marks *marks, std::vector<std::string> *pending)
 {
 	std::string_view line;
 	Lines::Next n = lines.next(&line);
@@ -307,6 +307,7 @@ Read replay_lines(Lines &lines, Marks *marks)
 		return Read::ok;
 	if (n != Lines::line || line != bare(journal_header))
 		return ended(n);
+	std::map<std::string, int, std::less<>> records; // per login
 	while ((n = lines.next(&line)) == Lines::line) {
 		std::string_view list, login;
 		if (!split_line(line, &list, &login))
@@ -314,6 +315,7 @@ Read replay_lines(Lines &lines, Marks *marks)
 		std::vector<int> m;
 		if (list != "-" && !parse_marks(list, &m))
 			return Read::damaged;
+		++records[std::string(login)];
 		if (m.empty()) {
 			if (auto it = marks->find(login); it != marks->end())
 				marks->erase(it);
@@ -322,7 +324,14 @@ Read replay_lines(Lines &lines, Marks *marks)
 		}
 	}
 	// A last record cut short while appended was never acted upon.
-	return n == Lines::end || n == Lines::torn ? Read::ok : ended(n);
+	if (n != Lines::end && n != Lines::torn)
+		return ended(n);
+	// A login recorded once was being handed over when its run ended.
+	if (pending != nullptr)
+		for (const auto &[login, count] : records)
+			if (count == 1 && marks->contains(login))
+				pending->push_back(login);
+	return Read::ok;
 }
 
 // What a line too long makes of a file.
@@ -353,10 +362,10 @@ std::string journal_line(std::string_view login, const std::vector<int> &marks)
 	return line_of(login, marks);
 }
 
-bool replay(std::string_view text, Marks *marks)
+bool replay(std::string_view text, Marks *marks, std::vector<std::string> *pending)
 {
 	Lines lines(text);
-	return replay_lines(lines, marks) == Read::ok;
+	return replay_lines(lines, marks, pending) == Read::ok;
 }
 
 namespace {
@@ -466,7 +475,7 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why)
 	return 0;
 }
 
-int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
+int fold(Store &s, Marks *marks, Loaded *how, std::string *why, std::vector<std::string> *pending)
 {
 	*how = Loaded::fresh;
 	if (s.dir < 0)
@@ -480,7 +489,7 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 		return -1;
 	case Found::opened: {
 		Lines lines(fd);
-		Read read = replay_lines(lines, &folded);
+		Read read = replay_lines(lines, &folded, pending);
 		int read_err = errno;
 		::close(fd);
 		if (read == Read::error) {
@@ -510,7 +519,7 @@ int fold(Store &s, Marks *marks, Loaded *how, std::string *why)
 	return 0;
 }
 
-int record(Store &s, std::string_view login, const std::vector<int> &marks)
+int record(Store &s, std::string_view login, const std::vector<int> &marks, bool sync)
 {
 	if (s.journal < 0) {
 		int fd =
@@ -542,7 +551,7 @@ int record(Store &s, std::string_view login, const std::vector<int> &marks)
 	int err = n < 0 ? errno : 0;
 	if (n >= 0 && static_cast<std::size_t>(n) != line.size())
 		err = ENOSPC; // a short write: no room for the rest
-	if (err == 0 && ::fsync(s.journal) != 0)
+	if (err == 0 && sync && ::fsync(s.journal) != 0)
 		err = errno;
 	if (err != 0 && ::ftruncate(s.journal, before) == 0)
 		::fsync(s.journal);

@@ -15,6 +15,7 @@
 #include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -158,7 +159,7 @@ Result run(const std::string &sendmail, const std::vector<std::string> &args,
 	}
 	if (code != 0) {
 		*why = "exit status " + std::to_string(code);
-		return Result::failed;
+		return code == EX_DATAERR || code == EX_NOUSER ? Result::refused : Result::failed;
 	}
 	// Status 0 is the program's word that it took the letter, even if it
 	// stopped reading early: counting it unsent could send it twice.

@@ -198,7 +198,7 @@ struct ExchangeCase {
 	const char *what;
 	Server mode;
 	std::vector<std::string> replies;
-	bool sent;
+	smtp::Answer answer;
 	const char *why;      // exactly, or its start when it ends in "..."
 	const char *received; // null: not checked
 };
@@ -215,9 +215,10 @@ TEST_P(Exchange, Run)
 	smtp::Target t{"127.0.0.1", std::to_string(server.port())};
 	std::string why = "unset";
 	auto start = std::chrono::steady_clock::now();
-	bool sent = smtp::send(t, "mx.example.org", "alice@mx.example.org", letter, 1, &why);
+	smtp::Answer answer =
+	    smtp::send(t, "mx.example.org", "alice@mx.example.org", letter, 1, &why);
 	std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-	EXPECT_EQ(sent, c.sent) << c.what;
+	EXPECT_EQ(answer, c.answer) << c.what;
 	std::string_view want = c.why;
 	if (want.ends_with("...")) {
 		EXPECT_TRUE(why.starts_with(want.substr(0, want.size() - 3)))
@@ -241,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                      {greeting, "250-fake\r\n250-PIPELINING\r\n250 8BITMIME\r\n",
                       "250 2.1.0 Ok\r\n", "250 2.1.5 Ok\r\n", "354 go on\r\n",
                       "250 2.0.0 queued\r\n", "221 bye\r\n"},
-                     true,
+                     smtp::Answer::sent,
                      "",
                      "EHLO mx.example.org\r\nMAIL FROM:<>\r\nRCPT TO:<alice@mx.example.org>\r\n"
                      "DATA\r\nSubject: hi\r\n\r\n..hidden\r\nline\r\n...two\r\n..\r\nlast\r\n"
@@ -250,7 +251,7 @@ INSTANTIATE_TEST_SUITE_P(
                      Server::scripted,
                      {greeting, "502 5.5.2 what\r\n", "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n",
                       "354 go on\r\n", "250 queued\r\n", "221 bye\r\n"},
-                     true,
+                     smtp::Answer::sent,
                      "",
                      "EHLO mx.example.org\r\nHELO mx.example.org\r\nMAIL FROM:<>\r\n"
                      "RCPT TO:<alice@mx.example.org>\r\nDATA\r\nSubject: hi\r\n\r\n"
@@ -260,49 +261,60 @@ INSTANTIATE_TEST_SUITE_P(
                      {greeting, "250 fake\r\n", "250 Ok\r\n",
                       "550 5.1.1 <alice@mx.example.org>: no \x1b[1msuch\x7f user\r\n",
                       "221 bye\r\n"},
-                     false,
+                     smtp::Answer::refused,
                      "RCPT TO: 550 5.1.1 <alice@mx.example.org>: no ?[1msuch? user",
                      "EHLO mx.example.org\r\nMAIL FROM:<>\r\nRCPT TO:<alice@mx.example.org>\r\n"
                      "QUIT\r\n"},
         ExchangeCase{"the greeting turns away",
                      Server::scripted,
                      {"421 4.3.2 busy\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: 421 4.3.2 busy",
                      ""},
-        ExchangeCase{"the letter refused after the dot",
+        ExchangeCase{"the letter refused for now after the dot",
                      Server::scripted,
                      {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
                       "451-4.3.0 try\r\n451 4.3.0 later\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "end of data: 451 4.3.0 try 4.3.0 later",
+                     nullptr},
+        ExchangeCase{"the letter refused for good after the dot",
+                     Server::scripted,
+                     {greeting, "250 fake\r\n", "250 Ok\r\n", "250 Ok\r\n", "354 go on\r\n",
+                      "554 5.6.0 no\r\n", "221 bye\r\n"},
+                     smtp::Answer::refused,
+                     "end of data: 554 5.6.0 no",
                      nullptr},
         ExchangeCase{"a malformed reply",
                      Server::scripted,
                      {greeting, "250-fake\r\n220 x\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "EHLO: a malformed reply: 220 x",
                      nullptr},
         ExchangeCase{"the connection closed",
                      Server::scripted,
                      {greeting, "250 fake\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "MAIL FROM: the server closed the connection",
                      nullptr},
         ExchangeCase{"a server that never answers",
                      Server::silent,
                      {},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: no answer within the deadline of 1 s",
                      ""},
         ExchangeCase{"a server that trickles",
                      Server::trickle,
                      {"220 a greeting one byte at a time\r\n"},
-                     false,
+                     smtp::Answer::not_sent,
                      "greeting: no answer within the deadline of 1 s",
                      ""},
-        ExchangeCase{
-            "nothing listens", Server::none, {}, false, "connect to 127.0.0.1 port ...", nullptr}),
+        ExchangeCase{"nothing listens",
+                     Server::none,
+                     {},
+                     smtp::Answer::not_sent,
+                     "connect to 127.0.0.1 port ...",
+                     nullptr}),
     [](const auto &p) { return "case" + std::to_string(p.index); });
 
 } // namespace

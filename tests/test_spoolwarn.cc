@@ -143,6 +143,7 @@ struct ReplayCase {
 	const char *text;
 	bool ok;
 	state::Marks marks; // from {alice: 90, bob: 80,95}
+	std::vector<std::string> pending = {}; // letters being handed over
 };
 
 class Replay : public testing::TestWithParam<ReplayCase> {};
@@ -151,9 +152,11 @@ TEST_P(Replay, Journal)
 {
 	const ReplayCase &c = GetParam();
 	state::Marks m{{"alice", {90}}, {"bob", {80, 95}}};
-	EXPECT_EQ(state::replay(c.text, &m), c.ok) << c.what;
+	std::vector<std::string> pending;
+	EXPECT_EQ(state::replay(c.text, &m, &pending), c.ok) << c.what;
 	if (c.ok) {
 		EXPECT_EQ(m, c.marks) << c.what;
+		EXPECT_EQ(pending, c.pending) << c.what;
 	}
 }
 
@@ -162,7 +165,9 @@ INSTANTIATE_TEST_SUITE_P(State, Replay, testing::Values(
 	ReplayCase{"empty: made, nothing synced yet", "", true, {{"alice", {90}}, {"bob", {80, 95}}}},
 	ReplayCase{"its header cut short", "# spoolwarn jou", true,
 	           {{"alice", {90}}, {"bob", {80, 95}}}},
-	ReplayCase{"a record", J "90 carol\n", true,
+	ReplayCase{"a record alone: being handed over", J "90 carol\n", true,
+	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}, {"carol"}},
+	ReplayCase{"a record written again: the hand-over ended", J "90 carol\n90 carol\n", true,
 	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}},
 	ReplayCase{"a record taken back", J "90 carol\n- carol\n", true,
 	           {{"alice", {90}}, {"bob", {80, 95}}}},
@@ -170,7 +175,7 @@ INSTANTIATE_TEST_SUITE_P(State, Replay, testing::Values(
 	           {{"alice", {80}}, {"bob", {80, 95}}}},
 	ReplayCase{"marks dropped", J "- bob\n", true, {{"alice", {90}}}},
 	ReplayCase{"the last record cut short is ignored", J "90 carol\n- car", true,
-	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}},
+	           {{"alice", {90}}, {"bob", {80, 95}}, {"carol", {90}}}, {"carol"}},
 	ReplayCase{"another header", "# spoolwarn journal 2\n90 carol\n", false, {}},
 	ReplayCase{"a state file", "# spoolwarn state 1\n90 carol\n", false, {}},
 	ReplayCase{"a bad line before the end", J "9x carol\n90 dave\n", false, {}},
@@ -299,6 +304,8 @@ struct TemplateCase {
 
 class Template : public testing::TestWithParam<TemplateCase> {};
 
+const std::string long_line = "Subject: hi\n\n" + std::string(940, 'x') + " ${LOGIN}\n";
+
 TEST_P(Template, Compose)
 {
 	setenv("TZ", "UTC0", 1);
@@ -356,7 +363,9 @@ INSTANTIATE_TEST_SUITE_P(Letter, Template, testing::Values(
 	TemplateCase{"To: someone@example.net\n\nbody\n", nullptr, nullptr},
 	TemplateCase{"From: a\nauto-submitted: no\n\nbody\n", nullptr, nullptr},
 	TemplateCase{"From: a\nDATE: now\n\nbody\n", nullptr, nullptr},
-	TemplateCase{"From: a\nthis is no header\n\nbody\n", nullptr, nullptr}),
+	TemplateCase{"From: a\nthis is no header\n\nbody\n", nullptr, nullptr},
+	// A line that the longest login could take past 998 octets.
+	TemplateCase{long_line.c_str(), nullptr, nullptr}),
 	[](const auto &p) { return "case" + std::to_string(p.index); });
 
 // --- the mail name ---------------------------------------------------------------
@@ -435,6 +444,8 @@ TEST(Letter, SafeLogin)
 	for (const char *bad : {"", "-oQ/tmp", ".hidden", "a@example.net", "a,b", "a b",
 	                        "a+box", "a\nBcc: x", "a\rb", "\"a\"", "a<b>", "a;b", "a/b"})
 		EXPECT_FALSE(letter::safe_login(bad)) << bad;
+	EXPECT_TRUE(letter::safe_login(std::string(64, 'a')));
+	EXPECT_FALSE(letter::safe_login(std::string(65, 'a'))); // no local part is longer
 }
 
 // --- the command line -------------------------------------------------------------
@@ -545,6 +556,8 @@ INSTANTIATE_TEST_SUITE_P(Sendmail, Submit, testing::Values(
 	SubmitCase{"taken", "cat >/dev/null", submit::Result::sent, ""},
 	SubmitCase{"taken without reading it", "exit 0", submit::Result::sent, ""},
 	SubmitCase{"refused", "cat >/dev/null; exit 75", submit::Result::failed, "exit status 75"},
+	SubmitCase{"refused for good: EX_NOUSER", "cat >/dev/null; exit 67",
+	           submit::Result::refused, "exit status 67"},
 	SubmitCase{"killed by a signal: not taken", "cat >/dev/null; kill -KILL $$",
 	           submit::Result::failed, "killed by signal 9"},
 	SubmitCase{"terminated: not taken", "kill -TERM $$", submit::Result::failed,

@@ -46,14 +46,18 @@ struct Facts {
 extern const char default_template[];
 
 // Whether tmpl can be used; false with *why when its header part is not
-// made of header lines or sets a header spoolwarn writes.
+// made of header lines or sets a header spoolwarn writes, or when a line
+// filled in with the longest values could be longer than the 998 octets a
+// line of a letter may have (*why names the line). The longest values: a
+// login of 64 octets (safe_login()'s most), a mail name of 253, numbers of
+// 20 digits, and "@MAILNAME" added to a From: line.
 bool check(std::string_view tmpl, std::string *why);
 
 // The letter to login from a checked template, dated now (local time).
 std::string compose(std::string_view tmpl, const Facts &facts, std::time_t now);
 
-// Whether a login can be used as a local mail address as it is: letters,
-// digits, '.', '_' and '-', not starting with '-' or '.'. Anything else
+// Whether a login can be used as a local mail address as it is: 1 to 64
+// letters, digits, '.', '_' and '-', not starting with '-' or '.'. Anything else
 // (an '@', a ',', a blank, a control byte, a '+' that delivery would read
 // as an address extension) could reach another address or another
 // command-line option: such a login gets no letter.

@@ -13,16 +13,18 @@
 // machine, and a letter that cannot be delivered must not bounce to an
 // address that no one reads), RCPT TO:<recipient>, DATA with the letter's
 // lines ended in CRLF and dot-stuffed (a bare CR is dropped), the final
-// dot, QUIT. The letter counts as sent only when the server answers the
-// final dot with 2xx. Anything else (no connection, a 4xx or 5xx at any
-// step, a reply that is malformed or longer than 8 KiB, the connection
-// closed, or the deadline passed) is a failure, described in *why as the
-// step and the server's reply ("RCPT TO: 550 5.1.1 ..."), printable ASCII
-// only and at most about 300 characters of it. The whole exchange,
-// connecting included, ends by the deadline (name resolution aside); a
-// server that sends one byte at a time cannot stretch it. SIGPIPE is never
-// raised (MSG_NOSIGNAL). Prints and logs nothing. Thread-safe: no state is
-// shared between calls.
+// dot, QUIT. What the server's answer means is an Answer (below); *why
+// tells the step and the server's reply ("RCPT TO: 550 5.1.1 ..."), or
+// the fault, printable ASCII only and at most about 300 characters of it.
+//
+// Times: everything up to the final dot, connecting included, ends by the
+// deadline (name resolution aside); a server that sends one byte at a time
+// cannot stretch it. The answer to the dot then gets the 10 minutes RFC
+// 5321 allows a server, or the deadline if that is longer: once the dot is
+// sent the server may have the letter, and giving up early would count a
+// letter that went as not sent. QUIT gets quit_seconds at most. SIGPIPE is
+// never raised (MSG_NOSIGNAL). Prints and logs nothing. Thread-safe: no
+// state is shared between calls.
 #ifndef SPOOLWARN_SMTP_H
 #define SPOOLWARN_SMTP_H
 
@@ -43,11 +45,26 @@ bool is_target(std::string_view value);
 // *error (a reason, without the value) when it is not one.
 bool parse(std::string_view value, Target *out, std::string *error);
 
+// Seconds the answer to the final dot gets at least, and QUIT at most.
+inline constexpr int dot_seconds = 600;
+inline constexpr int quit_seconds = 5;
+
+enum class Answer {
+	sent,        // 2xx to the final dot: the server has the letter
+	refused,     // 5xx to RCPT, DATA or the final dot: this letter, for good
+	turned_away, // 5xx at the greeting, EHLO and HELO, or MAIL: the server
+	             // refuses this client, whatever the letter (its set-up)
+	not_sent,    // a 4xx at any step (the dot's too), no connection, or a
+	             // fault before the final dot was sent (a malformed reply,
+	             // the connection closed, the deadline): not taken
+	unknown,     // the final dot sent, no answer (closed, malformed, or
+	             // none in time): the letter may have gone
+};
+
 // Submits letter (lines ended in LF) to recipient_address through the
-// server of t, introducing this host as helo_name; true only once the
-// server has taken it, else false with *why set.
-bool send(const Target &t, std::string_view helo_name, std::string_view recipient_address,
-          std::string_view letter, int deadline_seconds, std::string *why);
+// server of t, introducing this host as helo_name; *why set unless sent.
+Answer send(const Target &t, std::string_view helo_name, std::string_view recipient_address,
+            std::string_view letter, int deadline_seconds, std::string *why);
 
 } // namespace smtp
 

@@ -18,12 +18,19 @@
 // ascending, a blank, and the login to the end of the line. The journal is
 // the line "# spoolwarn journal 1", then records "T1,T2,... LOGIN" (the
 // login's marks from then on) or "- LOGIN" (no marks): the last record of
-// a login wins, so a record is taken back by another after it. A record
-// cut short at the end (a crash or a full disk while it was appended) was
-// never acted upon and is ignored. Anything else (a torn or foreign file,
-// a line longer than line_max) is damaged: it is renamed aside and counts
-// as empty. Both are read a piece at a time, never whole: what a file
-// costs in memory is what it records, whatever its size.
+// a login wins, so a record is taken back by another after it. A run gives
+// a login at most one letter: it records the marks before the letter is
+// handed over, then either takes them back (not sent) or writes the same
+// record again, unsynced, once the hand-over has ended (sent, refused, or
+// logged as possibly sent). So a login with a single record in the
+// journal was being handed over when its run ended: the letter may have
+// gone, and the record stands (a journal of an older version, which wrote
+// no second record, reads the same). A record cut short at the end (a
+// crash or a full disk while it was appended) was never acted upon and is
+// ignored. Anything else (a torn or foreign file, a line longer than
+// line_max) is damaged: it is renamed aside and counts as empty. Both are
+// read a piece at a time, never whole: what a file costs in memory is what
+// it records, whatever its size.
 //
 // A file found in the folder is used only when it is a regular file with
 // a single link, owned by the folder's owner; its status is checked before
@@ -90,7 +97,9 @@ std::string journal_line(std::string_view login, const std::vector<int> &marks);
 
 // Applies a journal's text to *marks, in order; false when it is damaged
 // (*marks then holds the records before the damage: do not use them).
-bool replay(std::string_view text, Marks *marks);
+// pending, if given, gets the logins whose letter was being handed over
+// (a single record, with marks).
+bool replay(std::string_view text, Marks *marks, std::vector<std::string> *pending = nullptr);
 
 struct Store {
 	int dir = -1;     // the state folder, or -1
@@ -138,12 +147,14 @@ int load(Store &s, Marks *out, Loaded *how, std::string *why);
 // (no journal), read, or damaged (set aside when writing, *why says why;
 // its records are not used). -1 with errno when the journal could not be
 // read or the state not saved (*marks then as before, nothing changed).
-int fold(Store &s, Marks *marks, Loaded *how, std::string *why);
+// pending: as replay() gives it.
+int fold(Store &s, Marks *marks, Loaded *how, std::string *why,
+         std::vector<std::string> *pending = nullptr);
 
-// Appends login's new marks to the journal and syncs it; 0 or errno. On
-// an error the journal is cut back to what it was, as far as that can be
-// done (at worst a letter counts as sent that was not).
-int record(Store &s, std::string_view login, const std::vector<int> &marks);
+// Appends login's new marks to the journal and, with sync, syncs it; 0 or
+// errno. On an error the journal is cut back to what it was, as far as
+// that can be done (at worst a letter counts as sent that was not).
+int record(Store &s, std::string_view login, const std::vector<int> &marks, bool sync = true);
 
 // Replaces the state file with marks, atomically, then removes the
 // journal (marks must hold all it recorded); 0 or errno.

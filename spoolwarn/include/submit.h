@@ -7,9 +7,10 @@
 // its own; past the deadline the whole group gets SIGTERM, and SIGKILL
 // after another `grace` seconds, so neither it nor anything it started
 // keeps the run. The letter counts as sent only when the program exits
-// with status 0 within the deadline; an exit status other than 0, a
-// signal, the deadline, or a program that cannot be run is a failure,
-// described in *why. The caller must have SIGPIPE ignored (the child gets
+// with status 0 within the deadline. Exit status EX_DATAERR or EX_NOUSER
+// is the program's word that this letter or its recipient is refused for
+// good; any other status, a signal, the deadline, or a program that cannot
+// be run is a failure that may pass. Both are described in *why. The caller must have SIGPIPE ignored (the child gets
 // it back at its default). Not thread-safe (fork).
 #ifndef SPOOLWARN_SUBMIT_H
 #define SPOOLWARN_SUBMIT_H
@@ -23,9 +24,10 @@ namespace submit {
 // Seconds between SIGTERM and SIGKILL for a program past its deadline.
 inline constexpr int grace = 5;
 
-enum class Result { sent, failed, late };
+enum class Result { sent, refused, failed, late };
 
-// late: the deadline passed and the program was stopped.
+// refused: EX_DATAERR or EX_NOUSER; late: the deadline passed and the
+// program was stopped.
 Result run(const std::string &sendmail, const std::vector<std::string> &args,
            std::string_view letter, int deadline, std::string *why);
 

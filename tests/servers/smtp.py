@@ -16,11 +16,52 @@ and text (continuation lines joined with " / "). Steps:
 
 A step whose command is refused still lets the session go on; the session
 ends with QUIT. Exit status 0 when the session ran, 1 when it broke off.
+
+smtp.py --serve PORTFILE LOG SCRIPT - a scripted server on 127.0.0.1, its
+port written to PORTFILE, until stopped. Each connection plays SCRIPT as it
+then is, a reply a line ("250 ok" once they run out): the greeting, then one
+per command and per letter after a 354; "+N REPLY" comes N seconds late, "-"
+answers nothing, "x" hangs up. LOG gets each command, and "." per letter.
 """
+import os
 import smtplib
 import socket
 import subprocess
 import sys
+import threading
+import time
+
+
+def session(conn, log, script):
+    with conn, conn.makefile("rb") as lines, open(script) as f, open(log, "a") as out:
+        replies = f.read().splitlines()
+        while True:
+            r = replies.pop(0) if replies else "250 ok"
+            if r.startswith("+"):
+                delay, _, r = r[1:].partition(" ")
+                time.sleep(float(delay))
+            if r == "-":
+                lines.read()  # until the client hangs up
+            if r in ("-", "x"):
+                return
+            conn.sendall(r.encode() + b"\r\n")
+            for line in lines:  # the command, or the letter to its dot
+                line = line.rstrip(b"\r\n").decode(errors="replace")
+                if not r.startswith("354") or line == ".":
+                    break
+            else:
+                return
+            print(line, file=out, flush=True)
+
+
+def serve(portfile, log, script):
+    s = socket.create_server(("127.0.0.1", 0))
+    with open(portfile + ".new", "w") as f:
+        f.write(str(s.getsockname()[1]))
+    os.rename(portfile + ".new", portfile)
+    while True:
+        conn, _ = s.accept()
+        threading.Thread(target=session, args=(conn, log, script), daemon=True).start()
 
 
 def message(size, mark):
@@ -39,6 +80,8 @@ def reply(code, text):
 
 
 def main(argv):
+    if argv[1] == "--serve":
+        serve(*argv[2:5])
     split = argv.index("--")
     where = argv[1:split]
     if where[0] == "--run":
