@@ -42,8 +42,7 @@ struct verdict_c {
 
 /* Judges login's mailbox for the account uid, with incoming more bytes
  * (negative counts as 0). Fills *out completely; never fails. */
-void verdict_c_judge(const char *login, uid_t uid, long long incoming,
-                     struct verdict_c *out);
+void verdict_c_judge(const char *login, uid_t uid, long long incoming, struct verdict_c *out);
 
 #ifdef __cplusplus
 }
