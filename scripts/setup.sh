@@ -22,7 +22,7 @@ packages="build-essential cmake ninja-build pkg-config libgtest-dev libgmock-dev
 	libgdbm-compat-dev libgdbm-dev util-linux strace libbenchmark-dev
 	dpkg-dev file groff-base man-db mandoc debhelper lintian
 	clang libclang-rt-14-dev llvm valgrind clang-tidy clang-format cppcheck
-	libpam0g-dev openssh-client zsh iproute2 libwrap0
+	libpam0g-dev openssh-client zsh iproute2 libwrap0 dovecot-dev
 	python3 systemd
 	libsasl2-2 libicu72 libnsl2 libdb5.3 libssl3 libidn12 libgnutls-dane0 libpcre2-8-0
 	systemd-container mmdebstrap"

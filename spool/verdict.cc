@@ -69,10 +69,10 @@ Verdict judge(const passwd &pw, long long incoming, Look look)
 	return v;
 }
 
-Verdict judge(const passwd &pw, long long incoming, Limit proposed)
+Verdict judge(const passwd &pw, long long incoming, Limit proposed, Look look)
 {
 	Verdict v;
-	measure(pw, incoming, Look::any, v);
+	measure(pw, incoming, look, v);
 	v.limit = proposed;
 	v.over = limit::over(proposed.min_uid, proposed.max_size, v.uid,
 	                     rule_size(saturated_sum(v.size, v.incoming))) != 0;

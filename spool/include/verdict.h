@@ -83,8 +83,9 @@ inline bool blind(const Verdict &v)
 // more bytes (negative counts as 0), looked at as look says.
 Verdict judge(const passwd &pw, long long incoming = 0, Look look = Look::any);
 
-// The same under proposed limit values instead of the configured ones.
-Verdict judge(const passwd &pw, long long incoming, Limit proposed);
+// The same under proposed limit values instead of the configured ones (or
+// values the caller read from the limit file itself, as verdict_c.h does).
+Verdict judge(const passwd &pw, long long incoming, Limit proposed, Look look = Look::any);
 
 // The largest size the rule is asked about: size saturated to [0, INT_MAX].
 int rule_size(long long size);
