@@ -121,6 +121,21 @@ submit() {
 		/usr/sbin/sendmail -i -f "$1" "$2" || fail "sendmail to $2 failed"
 }
 
+# postfix_boxpolicy: boxpolicy(8)'s set-up for Postfix, as the README gives
+# it, unless a test before has made it.
+postfix_boxpolicy() {
+	grep -q '^boxpolicy ' /etc/postfix/master.cf && return
+	cat >> /etc/postfix/master.cf <<MASTER
+boxpolicy unix  -       n       n       -       0       spawn
+  user=nobody argv=/usr/sbin/boxpolicy -d + $(mailname)
+MASTER
+	postconf -e 'smtpd_recipient_restrictions = reject_unauth_destination, check_policy_service { unix:private/boxpolicy, default_action=DUNNO }' \
+		'smtpd_end_of_data_restrictions = check_policy_service { unix:private/boxpolicy, default_action=DUNNO }' \
+		'boxpolicy_time_limit = 3600' \
+		'mailbox_transport_maps = socketmap:unix:/var/spool/postfix/private/boxpolicy:boxquota'
+	systemctl reload postfix || fail "postfix reload failed"
+}
+
 # no_failed_units: systemctl --failed lists nothing.
 no_failed_units() {
 	failed=$(systemctl --failed --no-legend --plain)

@@ -6,11 +6,13 @@
 # network, installs that mail server and the packages built from this tree
 # with apt, and runs the package's autopkgtests (debian/tests) inside.
 # Works in build-system/. Run as root; exit 0 when every run passed.
+# Environment: SPOOLNAG_SYSTEM_CACHE, the folder of the cached root
+# (default /var/cache/spoolnag-system, as root.sh).
 set -u
 cd "$(dirname "$0")/../.."
 mtas=${*:-postfix exim4}
 work=$PWD/build-system
-root=$(sh tests/system/root.sh) || { echo "system: no root" >&2; exit 1; }
+root=$(sh tests/system/root.sh ${SPOOLNAG_SYSTEM_CACHE:+"$SPOOLNAG_SYSTEM_CACHE"}) || { echo "system: no root" >&2; exit 1; }
 rm -rf "$work"
 mkdir -p "$work/share/src"
 sh scripts/debs.sh "$work/share/debs" > /dev/null || exit 1
