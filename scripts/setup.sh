@@ -38,9 +38,11 @@ fi
 
 # The servers of the login and mail tests, unpacked into .cache/debs, never
 # installed: no maintainer script runs and no service starts on this machine
-# (Debian's packages of Postfix and Exim conflict, and neither may run here).
+# (Debian's packages of Postfix and Exim conflict, and neither may run here;
+# Dovecot needs no library beyond those above but the Lua and text-category
+# ones of modules the tests never load).
 sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server \
-	postfix exim4-base exim4-daemon-light
+	postfix exim4-base exim4-daemon-light dovecot-core dovecot-imapd dovecot-lmtpd
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"

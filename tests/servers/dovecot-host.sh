@@ -1,4 +1,5 @@
 # SPDX-License-Identifier: ISC
+# shellcheck shell=sh disable=SC2034
 # dovecot-host.sh - Debian's Dovecot, unpacked, on a test host: sourced
 # after lib.sh by the Dovecot test and by bench/dovecot.sh.
 #

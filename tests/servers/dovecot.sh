@@ -74,13 +74,13 @@ if [ "${1-}" = inside ]; then
 	alice=$(snapshot_of /var/mail/alice)
 	bob=$(snapshot_of /var/mail/bob)
 	out=$(mailclient lmtp /run/dovecot/lmtp -- mail:s@example.net rcpt:alice \
-		data:15000:big-$mark) || fail "LMTP: $out"
+		data:15000:"big-$mark") || fail "LMTP: $out"
 	expect "alice: a message that would take her over is refused" \
 		"^data:15000:big-$mark -> 552 5\\.2\\.2 " "$out"
 	cmp -s /var/mail/alice "$alice" || fail "the refused message changed alice's mailbox"
 	out=$(mailclient lmtp /run/dovecot/lmtp -- mail:s@example.net rcpt:bob rcpt:alice \
-		rcpt:dave data:2000:small-$mark) || fail "LMTP: $out"
-	expect "bob, over the limit: refused" "(^rcpt:bob|^data:2000:small-$mark) -> 552 5\\.2\\.2 " "$out"
+		rcpt:dave data:2000:"small-$mark") || fail "LMTP: $out"
+	expect "bob, over the limit: refused" "(^rcpt:bob|^data:2000:"small-$mark") -> 552 5\\.2\\.2 " "$out"
 	cmp -s /var/mail/bob "$bob" || fail "the refused message changed bob's mailbox"
 	echo "ok: the refused mailboxes byte for byte as they were"
 	for user in alice dave; do
@@ -105,8 +105,8 @@ if [ "${1-}" = inside ]; then
 		"^quota -> .*\\(STORAGE [0-9]+ $(kib 50000)\\)" "$out"
 	alice=$(snapshot_of /var/mail/alice)
 	out=$(mailclient lmtp /run/dovecot/lmtp -- mail:s@example.net rcpt:alice \
-		data:15000:before-$mark "sh:sh $0 set_limit 1000 50000" mail:s@example.net rcpt:alice \
-		data:15000:after-$mark) || fail "LMTP: $out"
+		"data:15000:before-$mark" "sh:sh $0 set_limit 1000 50000" mail:s@example.net rcpt:alice \
+		"data:15000:after-$mark") || fail "LMTP: $out"
 	expect "an open LMTP connection: refused under the old limit" \
 		"^data:15000:before-$mark -> 552 5\\.2\\.2 " "$out"
 	expect "and delivered under the new one" "^data:15000:after-$mark -> 250 " "$out"
