@@ -38,17 +38,36 @@ export SRC DEBS
 . "$top/tests/servers/dovecot-host.sh"
 
 # measure quota|lmtp|warm USERS COUNT: the rate of the step in the running
-# Dovecot, one line "quota|lmtp RATE" (warm: each user opens INBOX and asks
+# Dovecot, one line "quota|lmtp RATE CPU", CPU the processor milliseconds
+# that Dovecot's processes (all of the namespace's but the client) spent
+# per command or delivery (warm: each user opens INBOX and asks
 # GETQUOTAROOT once, which may be refused; no rate); fails when anything was refused or
 # nothing was done.
 measure()
 {
 	"$PYTHON" -B - "$SRC/tests/servers" "$@" <<'PY'
-import sys, time
+import os, sys, time
 sys.path.insert(0, sys.argv[1])
 from mailclient import IMAP, LMTP
 what, users, count = sys.argv[2], sys.argv[3].split(), int(sys.argv[4])
 done, spent = 0, 0.0
+
+
+def cpu():
+    """Processor seconds of every process of the namespace but this one."""
+    ticks = 0
+    for pid in os.listdir("/proc"):
+        if pid.isdigit() and int(pid) != os.getpid():
+            try:
+                with open(f"/proc/{pid}/stat") as f:
+                    fields = f.read().rpartition(")")[2].split()
+                ticks += int(fields[11]) + int(fields[12])
+            except OSError:
+                pass
+    return ticks / os.sysconf("SC_CLK_TCK")
+
+
+used = cpu()
 if what in ("quota", "warm"):
     for user in users:
         s = IMAP(143)
@@ -79,9 +98,10 @@ else:
         done += 1
     spent = time.perf_counter() - start
     s.send("QUIT")
+used = cpu() - used
 if done == 0 or spent <= 0:
     sys.exit("bench: nothing measured")
-print(what, f"{done / spent:.1f}")
+print(what, f"{done / spent:.1f}", f"{1000 * used / done:.3f}")
 PY
 }
 
@@ -191,23 +211,28 @@ plugin {
 	done
 done
 
-# median N SETUP quota|lmtp: the median rate of the rounds.
+# median N SETUP quota|lmtp [FIELD]: the median of the rounds' rates (or
+# FIELD 5, their processor milliseconds).
 median()
 {
-	awk -v n="$1" -v s="$2" -v w="$3" '$1 == n && $2 == s && $3 == w { print $4 }' "$results" |
+	awk -v n="$1" -v s="$2" -v w="$3" -v f="${4:-4}" '$1 == n && $2 == s && $3 == w { print $f }' "$results" |
 		sort -n | awk '{ v[NR] = $1 } END { print NR ? v[int((NR + 1) / 2)] : "-" }'
 }
 
-echo "Dovecot, median of the rounds (GETQUOTAROOT round trips/s, LMTP deliveries/s):"
-echo "  accounts  set-up    GETQUOTAROOT/s  deliveries/s"
+echo "Dovecot, medians of the rounds: GETQUOTAROOT round trips and LMTP deliveries per second,"
+echo "and the processor milliseconds Dovecot spent on each:"
+echo "  accounts  set-up    GETQUOTAROOT/s  cpu ms  deliveries/s  cpu ms"
 for n in $sizes; do
 	for setup in none count boxquota; do
-		printf '  %8d  %-8s  %14s  %12s\n' "$n" "$setup" "$(median "$n" $setup quota)" \
-			"$(median "$n" $setup lmtp)"
+		printf '  %8d  %-8s  %14s  %6s  %12s  %6s\n' "$n" "$setup" "$(median "$n" $setup quota)" \
+			"$(median "$n" $setup quota 5)" "$(median "$n" $setup lmtp)" "$(median "$n" $setup lmtp 5)"
 	done
 	awk -v none="$(median "$n" none lmtp)" -v count="$(median "$n" count lmtp)" \
 		-v box="$(median "$n" boxquota lmtp)" -v quota="$(median "$n" boxquota quota)" \
-		-v cquota="$(median "$n" count quota)" -v n="$n" 'BEGIN {
-		printf "  %8d  boxquota: %+.1f%% of a delivery over no quota; deliveries %.2fx count, GETQUOTAROOT %.2fx count\n",
-			n, 100 * (1 / box - 1 / none) / (1 / box), box / count, quota / cquota }'
+		-v cquota="$(median "$n" count quota)" -v nonecpu="$(median "$n" none lmtp 5)" \
+		-v boxcpu="$(median "$n" boxquota lmtp 5)" -v n="$n" 'BEGIN {
+		printf "  %8d  boxquota over no quota: %+.1f%% of the time of a delivery, %+.1f%% of its processor time\n",
+			n, 100 * (1 / box - 1 / none) / (1 / box), 100 * (boxcpu - nonecpu) / boxcpu
+		printf "  %8d  boxquota against count: deliveries %.2fx, GETQUOTAROOT %.2fx\n",
+			n, box / count, quota / cquota }'
 done
