@@ -37,16 +37,18 @@ export SRC DEBS
 . "$top/tests/servers/lib.sh"
 . "$top/tests/servers/dovecot-host.sh"
 
-# measure quota|lmtp|warm USERS COUNT: the rate of the step in the running
-# Dovecot, one line "quota|lmtp RATE CPU", CPU the processor milliseconds
-# that Dovecot's processes (all of the namespace's but the client) spent
-# per command or delivery (warm: each user opens INBOX and asks
-# GETQUOTAROOT once, which may be refused; no rate); fails when anything was refused or
-# nothing was done.
+# measure quota|lmtp|trace|warm USERS COUNT: the rate of the step in the
+# running Dovecot, one line "quota|lmtp RATE CPU", CPU the processor
+# milliseconds that Dovecot's processes (all of the namespace's but the
+# client) spent per command or delivery; trace: "trace CALLS", the system
+# calls of the LMTP process per delivery (strace -c, in a pass of its own,
+# since tracing slows it); warm: each user opens INBOX and asks
+# GETQUOTAROOT once, which may be refused, and nothing is printed. Fails
+# when anything was refused or nothing was done.
 measure()
 {
 	"$PYTHON" -B - "$SRC/tests/servers" "$@" <<'PY'
-import os, sys, time
+import os, subprocess, sys, time
 sys.path.insert(0, sys.argv[1])
 from mailclient import IMAP, LMTP
 what, users, count = sys.argv[2], sys.argv[3].split(), int(sys.argv[4])
@@ -87,6 +89,15 @@ if what in ("quota", "warm"):
         s.send("a0 LOGOUT")
 else:
     s = LMTP("/run/dovecot/lmtp")
+    if what == "trace":
+        s.command("NOOP")
+        lmtp = [p for p in os.listdir("/proc") if p.isdigit() and
+                open(f"/proc/{p}/comm").read().strip() == "lmtp"]
+        log = f"/tmp/strace.{os.getpid()}"
+        tracer = subprocess.Popen(["strace", "-c", "-f", "-o", log] +
+                                  [a for p in lmtp for a in ("-p", p)],
+                                  stderr=subprocess.DEVNULL)
+        time.sleep(1)
     start = time.perf_counter()
     for i in range(count):
         user = users[i % len(users)]
@@ -98,6 +109,17 @@ else:
         done += 1
     spent = time.perf_counter() - start
     s.send("QUIT")
+    if what == "trace":
+        time.sleep(0.5)
+        tracer.terminate()
+        tracer.wait()
+        with open(log) as f:
+            calls = [int(line.split()[3]) for line in f if line.rstrip().endswith(" total")]
+        os.remove(log)
+        if not calls or done == 0:
+            sys.exit("bench: nothing traced")
+        print("trace", f"{calls[0] / done:.1f}")
+        sys.exit(0)
 used = cpu() - used
 if done == 0 or spent <= 0:
     sys.exit("bench: nothing measured")
@@ -106,7 +128,8 @@ PY
 }
 
 if [ "${1-}" = inside ]; then
-	# inside DATA SETUP USERS R D: one round of one set-up.
+	# inside DATA SETUP USERS R D T: one round of one set-up; T deliveries
+	# traced, in the first round only.
 	data=$2 setup=$3 users=$4
 	WORK=$data/work.$setup
 	dovecot_mounts "$WORK/tree"
@@ -117,11 +140,12 @@ if [ "${1-}" = inside ]; then
 		measure quota "$users" "$5" >>"$data/round"
 	fi
 	measure lmtp "$users" "$6" >>"$data/round"
+	[ "$7" = 0 ] || measure trace "$users" "$7" >>"$data/round"
 	exit 0
 fi
 
-sizes="1000 100000" sample=200 ask=10 deliveries=1000 rounds=3
-[ "${1:-}" = --quick ] && sizes=1000 sample=20 ask=5 deliveries=100 rounds=1
+sizes="1000 100000" sample=200 ask=10 deliveries=1000 rounds=3 traced=200
+[ "${1:-}" = --quick ] && sizes=1000 sample=20 ask=5 deliveries=100 rounds=1 traced=50
 need_namespaces
 need_unpacked dovecot-core dovecot-imapd dovecot-lmtpd
 cmake -S . -B build -G Ninja -DSPOOLNAG_BENCH=ON >/dev/null
@@ -192,12 +216,14 @@ plugin {
 	while [ $r -lt $rounds ]; do
 		for setup in none count boxquota; do
 			w=$data/work.$setup
-			rm -rf "${w:?}/host" "${data:?}/home"
+			rm -rf "${w:?}/host" "${w:?}/dev.$setup" "${data:?}/home"
 			mkdir -p "$w/host"
 			cp -a "$data/mail" "$data/passwd" "$data/group" "$w/host/"
 			cp -a "$data/home.clean" "$data/home"
 			: >"$data/round"
-			WORK=$w enter_host "$0" inside "$data" "$setup" "$users" "$ask" "$deliveries"
+			t=0
+			[ $r != 0 ] || t=$traced
+			WORK=$w enter_host "$0" inside "$data" "$setup" "$users" "$ask" "$deliveries" $t
 			status=0
 			wait "$HOST_PID" || status=$?
 			stop_tracked
@@ -221,11 +247,13 @@ median()
 
 echo "Dovecot, medians of the rounds: GETQUOTAROOT round trips and LMTP deliveries per second,"
 echo "and the processor milliseconds Dovecot spent on each:"
-echo "  accounts  set-up    GETQUOTAROOT/s  cpu ms  deliveries/s  cpu ms"
+echo "and the LMTP process's system calls per delivery (strace -c, a traced pass of its own):"
+echo "  accounts  set-up    GETQUOTAROOT/s  cpu ms  deliveries/s  cpu ms  syscalls"
 for n in $sizes; do
 	for setup in none count boxquota; do
-		printf '  %8d  %-8s  %14s  %6s  %12s  %6s\n' "$n" "$setup" "$(median "$n" $setup quota)" \
-			"$(median "$n" $setup quota 5)" "$(median "$n" $setup lmtp)" "$(median "$n" $setup lmtp 5)"
+		printf '  %8d  %-8s  %14s  %6s  %12s  %6s  %8s\n' "$n" "$setup" "$(median "$n" $setup quota)" \
+			"$(median "$n" $setup quota 5)" "$(median "$n" $setup lmtp)" "$(median "$n" $setup lmtp 5)" \
+			"$(median "$n" $setup trace)"
 	done
 	awk -v none="$(median "$n" none lmtp)" -v count="$(median "$n" count lmtp)" \
 		-v box="$(median "$n" boxquota lmtp)" -v quota="$(median "$n" boxquota quota)" \
