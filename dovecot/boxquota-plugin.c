@@ -31,9 +31,8 @@
  * root that installed the wrapper. */
 struct boxquota_root {
 	struct quota_root root;
-	enum quota_alloc_result (*next_test_alloc)(
-		struct quota_transaction_context *ctx, uoff_t size,
-		const char **error_r);
+	enum quota_alloc_result (*next_test_alloc)(struct quota_transaction_context *ctx,
+	                                           uoff_t size, const char **error_r);
 };
 
 BOXQUOTA_EXPORT extern const char *boxquota_plugin_version;
@@ -42,7 +41,7 @@ BOXQUOTA_EXPORT void boxquota_plugin_init(struct module *module);
 BOXQUOTA_EXPORT void boxquota_plugin_deinit(void);
 
 const char *boxquota_plugin_version = DOVECOT_ABI_VERSION;
-const char *boxquota_plugin_dependencies[] = { "quota", NULL };
+const char *boxquota_plugin_dependencies[] = {"quota", NULL};
 
 static struct quota_backend quota_backend_boxquota;
 
@@ -85,14 +84,14 @@ static struct quota_root *boxquota_alloc(void)
  * other than INBOX is not the limit's business and never refused. (With
  * several roots Dovecot asks match_box() instead, and the others still
  * judge every folder.) */
-static enum quota_alloc_result
-boxquota_test_alloc(struct quota_transaction_context *ctx, uoff_t size,
-		    const char **error_r)
+static enum quota_alloc_result boxquota_test_alloc(struct quota_transaction_context *ctx,
+                                                   uoff_t size, const char **error_r)
 {
 	struct quota_root *const *rootp;
 	struct boxquota_root *ours = NULL;
 
-	array_foreach(&ctx->quota->roots, rootp) {
+	array_foreach(&ctx->quota->roots, rootp)
+	{
 		if ((*rootp)->backend.name == quota_backend_boxquota.name &&
 		    ((struct boxquota_root *)*rootp)->next_test_alloc != NULL) {
 			ours = (struct boxquota_root *)*rootp;
@@ -105,8 +104,7 @@ boxquota_test_alloc(struct quota_transaction_context *ctx, uoff_t size,
 	return ours->next_test_alloc(ctx, size, error_r);
 }
 
-static int boxquota_init(struct quota_root *_root, const char *args,
-			 const char **error_r)
+static int boxquota_init(struct quota_root *_root, const char *args, const char **error_r)
 {
 	struct boxquota_root *root = (struct boxquota_root *)_root;
 	struct quota_settings *set = _root->quota->set;
@@ -129,14 +127,12 @@ static void boxquota_deinit(struct quota_root *_root)
 
 	/* Dovecot drops a root at once when it has nothing to track
 	   (ignoreunlimited): the settings must not keep the wrapper then. */
-	if (root->next_test_alloc != NULL &&
-	    _root->quota->set->test_alloc == boxquota_test_alloc)
+	if (root->next_test_alloc != NULL && _root->quota->set->test_alloc == boxquota_test_alloc)
 		_root->quota->set->test_alloc = root->next_test_alloc;
 	i_free(root);
 }
 
-static int boxquota_init_limits(struct quota_root *root,
-				const char **error_r ATTR_UNUSED)
+static int boxquota_init_limits(struct quota_root *root, const char **error_r ATTR_UNUSED)
 {
 	struct verdict_c v;
 
@@ -148,14 +144,13 @@ static int boxquota_init_limits(struct quota_root *root,
 
 static const char *const *boxquota_get_resources(struct quota_root *root ATTR_UNUSED)
 {
-	static const char *resources[] = { QUOTA_NAME_STORAGE_KILOBYTES, NULL };
+	static const char *resources[] = {QUOTA_NAME_STORAGE_KILOBYTES, NULL};
 
 	return resources;
 }
 
-static enum quota_get_result
-boxquota_get_resource(struct quota_root *root, const char *name,
-		      uint64_t *value_r, const char **error_r)
+static enum quota_get_result boxquota_get_resource(struct quota_root *root, const char *name,
+                                                   uint64_t *value_r, const char **error_r)
 {
 	struct verdict_c v;
 
@@ -170,31 +165,31 @@ boxquota_get_resource(struct quota_root *root, const char *name,
 }
 
 static int boxquota_update(struct quota_root *root ATTR_UNUSED,
-			   struct quota_transaction_context *ctx ATTR_UNUSED,
-			   const char **error_r ATTR_UNUSED)
+                           struct quota_transaction_context *ctx ATTR_UNUSED,
+                           const char **error_r ATTR_UNUSED)
 {
 	return 0;
 }
 
 /* Only the user's INBOX, the mailbox in /var/mail, is under this root. */
-static bool boxquota_match_box(struct quota_root *root ATTR_UNUSED,
-			       struct mailbox *box)
+static bool boxquota_match_box(struct quota_root *root ATTR_UNUSED, struct mailbox *box)
 {
 	return box->inbox_user;
 }
 
 static struct quota_backend quota_backend_boxquota = {
-	.name = "boxquota",
-	.v = {
-		.alloc = boxquota_alloc,
-		.init = boxquota_init,
-		.deinit = boxquota_deinit,
-		.init_limits = boxquota_init_limits,
-		.get_resources = boxquota_get_resources,
-		.get_resource = boxquota_get_resource,
-		.update = boxquota_update,
-		.match_box = boxquota_match_box,
-	},
+    .name = "boxquota",
+    .v =
+        {
+            .alloc = boxquota_alloc,
+            .init = boxquota_init,
+            .deinit = boxquota_deinit,
+            .init_limits = boxquota_init_limits,
+            .get_resources = boxquota_get_resources,
+            .get_resource = boxquota_get_resource,
+            .update = boxquota_update,
+            .match_box = boxquota_match_box,
+        },
 };
 
 void boxquota_plugin_init(struct module *module ATTR_UNUSED)

@@ -1,7 +1,7 @@
 #!/bin/sh
 # SPDX-License-Identifier: ISC
 # scripts/debs.sh [OUTDIR] - builds the Debian packages (spoolnag,
-# libboxquota-dev, libpam-spoolnag) from debian/ with dpkg-buildpackage, in
+# libboxquota-dev, libpam-spoolnag, dovecot-boxquota) from debian/ with dpkg-buildpackage, in
 # a copy of the source tree (the tracked files as they are now, edits
 # included), so the tree itself stays clean. The .deb files land in OUTDIR
 # (default build-deb/). No root needed.

@@ -42,7 +42,7 @@ cppcheck --std=c++20 --enable=warning,style,performance,portability --inline-sup
 
 echo "lint: clang-format"
 unformatted=
-for f in $(find limit account spool check pwdb spoolstat spoolwarn pam policy bench common fuzz examples tests/notouch tests/pam -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
+for f in $(find limit account spool check pwdb spoolstat spoolwarn pam policy dovecot bench common fuzz examples tests/notouch tests/pam -name '*.c' -o -name '*.cc' -o -name '*.h' | sort); do
 	clang-format --dry-run --Werror "$f" > /dev/null 2>&1 || unformatted="$unformatted $f"
 done
 if [ -n "$unformatted" ]; then

@@ -11,7 +11,8 @@ cd "$(dirname "$0")/.."
 # sanitizer and libFuzzer runtimes, llvm for readable stack traces), memory
 # checking, and the static checks. The third is for the PAM module and its
 # login test through a real sshd: the client, the shells logged into, and
-# the libraries of the server, which is only unpacked (below). The two
+# the libraries of the server, which is only unpacked (below); and Dovecot's
+# headers for its quota backend (dovecot-dev depends on nothing: no server). The two
 # after it are for the tests that run boxpolicy with the real mail servers:
 # the tools that set up their namespaces and talk SMTP, and the libraries
 # the unpacked Postfix and Exim need (the servers themselves are never

@@ -21,7 +21,8 @@ arch=$(dpkg --print-architecture)
 deb_version=$(dpkg-parsechangelog -l "$SRC/debian/changelog" -S Version)
 expect_eq "upstream part of $deb_version" "$VERSION" "${deb_version%-*}"
 VERSION=$deb_version
-expect_eq "packages" "libboxquota-dev_${VERSION}_$arch.deb
+expect_eq "packages" "dovecot-boxquota_${VERSION}_$arch.deb
+libboxquota-dev_${VERSION}_$arch.deb
 libpam-spoolnag_${VERSION}_$arch.deb
 spoolnag_${VERSION}_$arch.deb" "$(cd "$DEBS" && ls)"
 
@@ -44,6 +45,7 @@ done <<LIST
 spoolnag etc/profile.d/spoolnag.sh etc/spoolwarn/letter usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/sbin/spoolwarn usr/share/man/man1/spoolnag.1.gz usr/share/man/man5/boxquota.5.gz usr/share/man/man8/pwdb.8.gz usr/share/man/man8/spoolstat.8.gz usr/share/man/man8/boxpolicy.8.gz usr/share/man/man8/spoolwarn.8.gz usr/share/doc/spoolnag/examples/exim4-boxpolicy.acl usr/share/doc/spoolnag/examples/exim4-boxpolicy.router lib/systemd/system/boxpolicy.socket lib/systemd/system/boxpolicy@.service lib/systemd/system/pwdb.path lib/systemd/system/pwdb.service lib/systemd/system/spoolwarn.service lib/systemd/system/spoolwarn.timer
 libboxquota-dev $lib/libboxquota.a $lib/pkgconfig/boxquota.pc $lib/cmake/boxquota/boxquotaConfig.cmake $lib/cmake/boxquota/boxquotaConfigVersion.cmake $lib/cmake/boxquota/boxquotaTargets.cmake $lib/cmake/boxquota/boxquotaTargets-none.cmake usr/include/boxquota.h usr/share/man/man3/boxquota.3.gz usr/share/doc/libboxquota-dev/examples/boxcheck.c usr/share/doc/libboxquota-dev/examples/CMakeLists.txt
 libpam-spoolnag $lib/security/pam_spoolnag.so usr/share/pam-configs/spoolnag usr/share/man/man8/pam_spoolnag.8.gz
+dovecot-boxquota usr/lib/dovecot/modules/lib11_boxquota_plugin.so usr/share/dovecot-boxquota/90-boxquota.conf usr/share/man/man7/dovecot-boxquota.7.gz
 LIST
 zcat "$WORK/root/usr/share/doc/spoolnag/changelog.Debian.gz" | head -n 1 | grep -q "^spoolnag ($VERSION)" ||
 	fail "changelog.Debian.gz does not begin with this version"
@@ -58,6 +60,14 @@ dpkg-deb -e "$DEBS/libpam-spoolnag_${VERSION}_$arch.deb" "$WORK/pam-control"
 expect_contains "libpam-spoolnag postinst" "pam-auth-update --package" "$(cat "$WORK/pam-control/postinst")"
 expect_contains "libpam-spoolnag prerm" "pam-auth-update --package --remove spoolnag" \
 	"$(cat "$WORK/pam-control/prerm")"
+# dovecot-boxquota: the Dovecot ABI of dovecot-dev, and nothing done on
+# installation (no maintainer script, no file in /etc) until the
+# administrator copies the configuration file.
+expect_contains "dovecot-boxquota: Depends" "dovecot-abi-$(cat /usr/share/dovecot/dovecot-abi)" \
+	"$(dpkg-deb -f "$DEBS/dovecot-boxquota_${VERSION}_$arch.deb" Depends)"
+dpkg-deb -e "$DEBS/dovecot-boxquota_${VERSION}_$arch.deb" "$WORK/dovecot-control"
+expect_eq "dovecot-boxquota: control files" "control
+md5sums" "$(ls "$WORK/dovecot-control")"
 dpkg-deb -e "$DEBS/spoolnag_${VERSION}_$arch.deb" "$WORK/control"
 expect_eq conffiles "/etc/profile.d/spoolnag.sh
 /etc/spoolwarn/letter" "$(sort "$WORK/control/conffiles")"
@@ -70,7 +80,7 @@ expect_contains "packaged hook" "'/usr/bin/spoolnag'" "$(cat "$WORK/root/etc/pro
 # spoolnag: a dynamic PIE with full RELRO and no C++ runtime; every program
 # and the module hardened (lintian below checks fortify and the rest).
 for f in usr/bin/spoolnag usr/sbin/pwdb usr/sbin/spoolstat usr/sbin/boxpolicy usr/sbin/spoolwarn \
-    "$lib/security/pam_spoolnag.so"; do
+    "$lib/security/pam_spoolnag.so" usr/lib/dovecot/modules/lib11_boxquota_plugin.so; do
 	elf=$(readelf -dlW "$WORK/root/$f")
 	expect_contains "$f: RELRO" GNU_RELRO "$elf"
 	expect_contains "$f: BIND_NOW" BIND_NOW "$elf"

@@ -37,8 +37,10 @@ for page in $pages; do
 	expect_eq "$page: man -l warnings" "" "$(cat "$WORK/man.err")"
 	expect_contains "$page: rendered header" "$title($section)" "$text"
 
-	# The PAM module, and so its page, is left out of a build without PAM.
+	# The PAM module and the Dovecot backend, and so their pages, are left
+	# out of a build without their headers.
 	[ "$page" != pam/pam_spoolnag.8 ] || [ "$HAVE_PAM" = 1 ] || continue
+	[ "$page" != dovecot/dovecot-boxquota.7 ] || [ "$HAVE_DOVECOT" = 1 ] || continue
 	[ -f "$STAGE/share/man/man$section/$name.gz" ] ||
 		fail "$page: not installed as share/man/man$section/$name.gz"
 done

@@ -37,6 +37,12 @@ if [ "$HAVE_PAM" = 1 ]; then
 		[ -f "$STAGE/$f" ] || fail "not installed: $f"
 	done
 fi
+if [ "$HAVE_DOVECOT" = 1 ]; then
+	for f in lib/dovecot/modules/lib11_boxquota_plugin.so \
+	    share/dovecot-boxquota/90-boxquota.conf share/man/man7/dovecot-boxquota.7.gz; do
+		[ -f "$STAGE/$f" ] || fail "not installed: $f"
+	done
+fi
 if [ "$HAVE_PWDB" = 1 ]; then
 	[ -x "$STAGE/sbin/pwdb" ] || fail "pwdb is built but not installed in sbin"
 	[ -f "$STAGE/share/man/man8/pwdb.8.gz" ] || fail "pwdb.8 not installed"
