@@ -178,7 +178,7 @@ for f in os.listdir(sys.argv[1]):
 	sh bench/spoolwarn.sh ${quick:+--quick} || status=1
 	echo
 	echo "== Dovecot"
-	if [ -e build/dovecot/build.ninja ] && [ -e .cache/debs/dovecot-lmtpd/.unpacked ]; then
+	if [ -d build/dovecot ] && [ -e .cache/debs/dovecot-lmtpd/.unpacked ]; then
 		sh bench/dovecot.sh ${quick:+--quick} || status=1
 	else
 		echo "bench: the Dovecot plugin is not built or Dovecot not unpacked (scripts/setup.sh): left out"
