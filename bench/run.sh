@@ -24,7 +24,11 @@
 #   4. spoolwarn (bench/spoolwarn.sh): a run over a host beside a walk of
 #      its spool, and first runs with every account due, the cost of a
 #      letter at 1,000 and 50,000 letters (--quick: 1,000 accounts and
-#      1,000 letters).
+#      1,000 letters);
+#   5. Dovecot (bench/dovecot.sh): GETQUOTAROOT round trips and LMTP
+#      deliveries per second with the boxquota backend, Dovecot's own count
+#      backend and no quota, at 1,000 and 100,000 accounts (--quick: 1,000),
+#      when the plugin is built and Dovecot is unpacked.
 # The C library and spoolnag read the fixed paths: as root, each runs in a
 # private mount namespace with the test files bound over /etc/passwd and
 # /var/mail, as an ordinary user (setpriv); the host's files are never
@@ -172,6 +176,13 @@ for f in os.listdir(sys.argv[1]):
 	echo
 	echo "== spoolwarn"
 	sh bench/spoolwarn.sh ${quick:+--quick} || status=1
+	echo
+	echo "== Dovecot"
+	if [ -d build/dovecot ] && [ -e .cache/debs/dovecot-lmtpd/.unpacked ]; then
+		sh bench/dovecot.sh ${quick:+--quick} || status=1
+	else
+		echo "bench: the Dovecot plugin is not built or Dovecot not unpacked (scripts/setup.sh): left out"
+	fi
 else
 	echo "bench: not root (or no mount namespace): whole-process, boxpolicy and spoolwarn figures left out"
 fi

@@ -39,10 +39,13 @@ fi
 
 # The servers of the login and mail tests (and Exim's configuration, whose
 # template the set-up command of boxpolicy(8) is tried on), unpacked into
-# .cache/debs, never installed: no maintainer script runs and no service starts on this machine
-# (Debian's packages of Postfix and Exim conflict, and neither may run here).
+# .cache/debs, never installed: no maintainer script runs and no service
+# starts on this machine (Debian's packages of Postfix and Exim conflict,
+# and neither may run here; Dovecot needs no library beyond those above but
+# the Lua and text-category ones of modules the tests never load).
 sh scripts/unpack-debs.sh .cache/debs openssh-server openssh-sftp-server \
-	postfix exim4-base exim4-daemon-light exim4-config
+	postfix exim4-base exim4-daemon-light exim4-config \
+	dovecot-core dovecot-imapd dovecot-lmtpd
 
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j "$(nproc)"

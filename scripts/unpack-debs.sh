@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: ISC
 # unpack-debs.sh DEST PACKAGE... - fetches Debian packages and unpacks each
 # into DEST/PACKAGE with dpkg -x, for tests that run real servers (sshd,
-# Postfix, Exim) from a private folder. Nothing is installed: no maintainer
+# Postfix, Exim, Dovecot) from a private folder. Nothing is installed: no maintainer
 # script runs, no service starts, the host's package database is untouched.
 # A package already unpacked (DEST/PACKAGE/.unpacked) is left as it is.
 # Exit 0 when every package is there, 1 otherwise.

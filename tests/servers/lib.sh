@@ -17,7 +17,7 @@
 # scratch folder of the test's own). fail ends the script with 1; skip with
 # 77 (CTest: skipped), or with 1 when CI is set.
 set -eu
-. "$(dirname "$0")/../skip.sh"
+. "${SRC:-$(dirname "$0")/../..}/tests/skip.sh"
 
 fail()
 {
