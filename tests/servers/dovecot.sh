@@ -123,12 +123,7 @@ fi
 need_namespaces
 need_unpacked dovecot-core dovecot-imapd dovecot-lmtpd
 [ -f "$BOXQUOTA_PLUGIN" ] || fail "the plugin is not built: $BOXQUOTA_PLUGIN"
-rm -rf "$WORK"
-mkdir -p "$WORK"
-chmod 755 "$WORK"
-PIDS=$WORK/pids.test
-trap 'stop_tracked' EXIT
-sample_host "$WORK/host"
+begin_work
 h=$WORK/host
 echo 'dave:x:900:900:below the lowest uid:/nonexistent:/bin/sh' >>"$h/passwd"
 echo 'dave:x:900:' >>"$h/group"

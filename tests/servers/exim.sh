@@ -208,12 +208,8 @@ fi
 need_namespaces
 need_unpacked exim4-base exim4-daemon-light
 command -v systemd-socket-activate >/dev/null || skip "systemd-socket-activate is missing"
-rm -rf "$WORK"
+begin_work
 mkdir -p "$WORK/exim/spool" "$WORK/exim/log" "$WORK/bin"
-chmod 755 "$WORK"
-PIDS=$WORK/pids.test
-trap 'stop_tracked' EXIT
-sample_host "$WORK/host"
 # frank forwards his mail to bob, grace hers to alice, each with a .forward
 # in the home folder.
 for u in frank:1004:bob grace:1005:alice; do

@@ -145,6 +145,19 @@ private_dev_and_log()
 
 # --- the sample host ---------------------------------------------------------
 
+# begin_work: a fresh $WORK that the test's users may enter, the
+# processes tracked in $WORK/pids.test and stopped when the script exits,
+# and the sample host in $WORK/host.
+begin_work()
+{
+	rm -rf "$WORK"
+	mkdir -p "$WORK"
+	chmod 755 "$WORK"
+	PIDS=$WORK/pids.test
+	trap 'stop_tracked' EXIT
+	sample_host "$WORK/host"
+}
+
 # sample_host DIR: a password file, a group file and a spool in DIR, for
 # binding over /etc/passwd, /etc/group and /var/mail. Limit: uid 1000 and
 # up, 20000 bytes. alice (1001) holds 10000 bytes, bob (1002) 30000.

@@ -175,12 +175,7 @@ fi
 
 need_namespaces
 need_unpacked postfix
-rm -rf "$WORK"
-mkdir -p "$WORK"
-chmod 755 "$WORK"
-PIDS=$WORK/pids.test
-trap 'stop_tracked' EXIT
-sample_host "$WORK/host"
+begin_work
 # frank forwards his mail to bob, grace hers to alice.
 echo 'frank:x:1004:1004:forwards to bob:/nonexistent:/bin/sh' >>"$WORK/host/passwd"
 echo 'grace:x:1005:1005:forwards to alice:/nonexistent:/bin/sh' >>"$WORK/host/passwd"

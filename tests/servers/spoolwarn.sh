@@ -101,12 +101,7 @@ fi
 
 need_namespaces
 need_unpacked postfix
-rm -rf "$WORK"
-mkdir -p "$WORK"
-chmod 755 "$WORK"
-PIDS=$WORK/pids.test
-trap 'stop_tracked' EXIT
-sample_host "$WORK/host"
+begin_work
 mkdir "$WORK/bin"
 cp "$SPOOLWARN" "$WORK/bin/"
 # Postfix's own sendmail, pointed at this instance; its postdrop is not

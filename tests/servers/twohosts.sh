@@ -55,12 +55,8 @@ need_namespaces
 need_unpacked postfix
 command -v systemd-socket-activate >/dev/null || skip "systemd-socket-activate is missing"
 command -v nsenter >/dev/null || skip "nsenter is missing"
-rm -rf "$WORK"
+begin_work
 mkdir -p "$WORK/bin"
-chmod 755 "$WORK"
-PIDS=$WORK/pids.test
-trap 'stop_tracked' EXIT
-sample_host "$WORK/host"
 # The exchanger has no mailboxes: an empty spool of its own.
 sample_host "$WORK/mx-host"
 rm -f "$WORK/mx-host/mail/"*
