@@ -148,12 +148,4 @@ chgrp 8 "$WORK/tree/lib/dovecot-lda"
 chmod 2755 "$WORK/tree/lib/dovecot-lda"
 dovecot_quota "$WORK/tree" "$SRC/dovecot/90-boxquota.conf"
 
-enter_host "$0" inside
-status=0
-wait "$HOST_PID" || status=$?
-if [ $status != 0 ]; then
-	echo "--- syslog:"
-	tail -n 30 "$WORK/syslog" 2>/dev/null || :
-	cat "$WORK/dovecot.out" 2>/dev/null || :
-fi
-exit $status
+run_host "$WORK/syslog" "$WORK/dovecot.out"

@@ -320,15 +320,4 @@ mail_spool:
 CONF
 chmod 644 "$WORK/exim/exim.conf"
 
-enter_host "$0" inside
-status=0
-wait "$HOST_PID" || status=$?
-if [ $status != 0 ]; then
-	echo "--- Exim's logs:"
-	tail -n 20 "$WORK/exim/log/"* 2>/dev/null || :
-	echo "--- socket activation:"
-	cat "$WORK/activate.err" 2>/dev/null || :
-	echo "--- syslog:"
-	cat "$WORK/syslog" 2>/dev/null || :
-fi
-exit $status
+run_host "$WORK/exim/log" "$WORK/activate.err" "$WORK/syslog"

@@ -85,6 +85,26 @@ enter_host()
 	track "$HOST_PID"
 }
 
+# run_host LOG...: this script run again as the test's host ("inside"),
+# to its end; when it failed, the last lines of each LOG (a file, or each
+# file in a folder). Exits with the host's status.
+run_host()
+{
+	enter_host "$0" inside
+	status=0
+	wait "$HOST_PID" || status=$?
+	if [ $status != 0 ]; then
+		for log in "$@"; do
+			for file in "$log" "$log"/*; do
+				[ -f "$file" ] || continue
+				echo "--- $file:"
+				tail -n 100 "$file"
+			done
+		done
+	fi
+	exit $status
+}
+
 # host_shell PID: the pid of the namespaced shell that enter_host started
 # as PID (unshare), once it runs.
 host_shell()

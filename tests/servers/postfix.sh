@@ -210,13 +210,4 @@ pfx postconf -e "command_directory = $WORK/postfix/bin" \
 	"queue_run_delay = 1s" "minimal_backoff_time = 1s" "maximal_backoff_time = 2s" \
 	"default_transport = discard"
 
-enter_host "$0" inside
-status=0
-wait "$HOST_PID" || status=$?
-if [ $status != 0 ]; then
-	echo "--- Postfix's log:"
-	tail -n 40 "$WORK/postfix/maillog" 2>/dev/null || :
-	echo "--- syslog:"
-	cat "$WORK/syslog" 2>/dev/null || :
-fi
-exit $status
+run_host "$WORK/postfix/maillog" "$WORK/syslog"

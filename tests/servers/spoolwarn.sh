@@ -119,13 +119,4 @@ echo "pickup unix n - n 60 1 pickup" >>"$WORK/postfix/conf/master.cf"
 # need their library folder too.
 echo "export_environment = TZ MAIL_CONFIG LANG LD_LIBRARY_PATH" >>"$WORK/postfix/conf/main.cf"
 
-enter_host "$0" inside
-status=0
-wait "$HOST_PID" || status=$?
-if [ $status != 0 ]; then
-	echo "--- Postfix's log:"
-	tail -n 40 "$WORK/postfix/maillog" 2>/dev/null || :
-	echo "--- syslog:"
-	cat "$WORK/syslog" 2>/dev/null || :
-fi
-exit $status
+run_host "$WORK/postfix/maillog" "$WORK/syslog"
