@@ -22,12 +22,7 @@
 // so such a file is read again on every call (with the same outcome).
 #include "boxquota.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-
 #include "readconfig.h"
-#include "regular.h"
 #include "rule.h"
 #include "sitepaths.h"
 
@@ -45,21 +40,12 @@ void InitMailLimit()
 	MaxSize = 0;
 	MinUser = 0;
 
-	int fd = regular::open_file(config_path);
-	if (fd < 0)
-		return;
-	FILE *fp = ::fdopen(fd, "r");
-	if (fp == nullptr) {
-		::close(fd);
-		return;
-	}
 	int values[2];
-	int count = limit::read_values(fp, values);
+	int count = limit::load_values(config_path, values);
 	if (count >= 1)
 		MinUser = values[0];
 	if (count == 2)
 		MaxSize = values[1];
-	std::fclose(fp);
 }
 
 } // namespace

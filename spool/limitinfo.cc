@@ -78,7 +78,7 @@ bool on(const Limit &limit)
 
 bool covers(const Limit &limit, int uid)
 {
-	return on(limit) && uid >= limit.min_user;
+	return limit::covers(limit.min_user, limit.max_size, uid);
 }
 
 std::string off_text(const Limit &limit)

@@ -2,7 +2,7 @@
 // verdict_c - the verdict for C callers (verdict_c.h).
 //
 // The limit values come from /var/mail/.boxquota read as libboxquota reads
-// it (regular::open_file, limit::read_values: the first value the lowest
+// it (limit::load_values: the first value the lowest
 // uid, the second the largest size, fewer than two turning the limit off),
 // but again whenever the file changed, since the callers live long. The
 // mailbox is measured and judged by verdict::judge alone, under those values.
@@ -13,12 +13,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
 #include "readconfig.h"
-#include "regular.h"
 #include "rule.h"
 #include "sitepaths.h"
 #include "verdict.h"
@@ -67,17 +65,8 @@ Stamp stamp(const char *path)
 verdict::Limit read_limit(const char *path)
 {
 	verdict::Limit l;
-	int fd = regular::open_file(path);
-	if (fd < 0)
-		return l;
-	FILE *fp = ::fdopen(fd, "r");
-	if (fp == nullptr) {
-		::close(fd);
-		return l;
-	}
 	int values[2] = {0, 0};
-	int count = limit::read_values(fp, values);
-	std::fclose(fp);
+	int count = limit::load_values(path, values);
 	if (count >= 1)
 		l.min_uid = values[0];
 	if (count == 2)
@@ -136,6 +125,6 @@ extern "C" void verdict_c_judge(const char *login, uid_t uid, long long incoming
 	out->error = named ? v.error : EINVAL;
 	out->min_uid = l.min_uid;
 	out->max_size = l.max_size;
-	out->covered = limit::on(l.min_uid, l.max_size) && v.uid >= l.min_uid ? 1 : 0;
+	out->covered = limit::covers(l.min_uid, l.max_size, v.uid) ? 1 : 0;
 	out->over = v.over ? 1 : 0;
 }

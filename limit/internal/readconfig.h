@@ -6,9 +6,12 @@
 #ifndef LIMIT_READCONFIG_H
 #define LIMIT_READCONFIG_H
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "decimal.h"
+#include "regular.h"
 
 namespace limit {
 
@@ -27,6 +30,23 @@ static inline int read_values(FILE *fp, int values[2])
 		if (converted)
 			values[count++] = value;
 	}
+	return count;
+}
+
+// Opens the file at path as the library does (a regular file only) and
+// reads its values as read_values does; 0 when it cannot be opened.
+static inline int load_values(const char *path, int values[2])
+{
+	int fd = regular::open_file(path);
+	if (fd < 0)
+		return 0;
+	FILE *fp = ::fdopen(fd, "r");
+	if (fp == nullptr) {
+		::close(fd);
+		return 0;
+	}
+	int count = read_values(fp, values);
+	std::fclose(fp);
 	return count;
 }
 

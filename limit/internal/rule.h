@@ -15,11 +15,18 @@ static inline bool on(int min_user, int max_size)
 	return min_user != 0 && max_size != 0;
 }
 
+// Whether a limit of (min_user, max_size) applies to uid: an off limit
+// applies to nobody.
+static inline bool covers(int min_user, int max_size, int uid)
+{
+	return on(min_user, max_size) && uid >= min_user;
+}
+
 // 1 when a limit of (min_user, max_size) applies to uid and size is over it.
-// An off limit applies to nobody; equal to max_size is within.
+// Equal to max_size is within.
 static inline int over(int min_user, int max_size, int uid, int size)
 {
-	if (!on(min_user, max_size) || uid < min_user)
+	if (!covers(min_user, max_size, uid))
 		return 0;
 	return size > max_size ? 1 : 0;
 }
